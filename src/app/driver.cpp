@@ -1,0 +1,103 @@
+#include "app/driver.hpp"
+
+#include "app/elapsed_time.hpp"
+#include "app/options.hpp"
+#include "app/texts.hpp"
+#include "card/card_device.hpp"
+#include "export/export_recordings.hpp"
+#include "platform/clock.hpp"
+#include "platform/file_system.hpp"
+#include "scan/card_scan.hpp"
+
+namespace quilbex::app {
+namespace {
+
+constexpr int success = 0;
+constexpr int failure = 1;
+
+bool archiveDirectoryExists(platform::Console& console, const std::string& zipPath) {
+    const std::string dir = directoryOf(zipPath);
+    if (dir.empty() || platform::isDirectory(dir)) return true;
+    console.errLine("Error: Directory not found: " + dir);
+    return false;
+}
+
+void reportElapsedTime(platform::Console& console, const Options& options, int32_t start) {
+    if (!options.verbose && !options.showElapsedTime) return;
+    // Ends the progress line that is rewritten in place when not verbose.
+    if (!options.verbose) console.outLine("");
+    console.outLine(formatElapsedTime(elapsedTimeBetween(start, platform::processMilliseconds())));
+}
+
+int extract(platform::Console& console, const Options& options) {
+    if (!archiveDirectoryExists(console, options.zipPath)) return failure;
+
+    const int64_t cardSize = card::getDriveSize(console, options.drive);
+    if (cardSize == 0) {
+        console.errLine("Drive size unknown");
+        return failure;
+    }
+
+    if (platform::existsAsNonDirectory(options.zipPath) && !confirmOverwrite(console)) return failure;
+
+    const platform::DiagnosticLog log(console);
+    auto card = card::openDrive(console, log, options.drive);
+    if (!card) {
+        console.err(platform::formatText("Cannot open %s for reading\n", options.drive.c_str()));
+        printHint(console);
+        return failure;
+    }
+
+    console.outLine("Extracting to " + options.zipPath + "...");
+    const int32_t start = platform::processMilliseconds();
+
+    const auto scan = scan::readFileInfo(*card, console, log, options.drive, cardSize);
+    if (scan.readFailure) {
+        card::reportReadFailure(console, *scan.readFailure);
+        return failure;
+    }
+    if (scan.table.recordingCount == 0) {
+        console.err("No files found\n");
+        return failure;
+    }
+
+    platform::deleteFile(options.zipPath);
+    const exporting::ExportRequest request{scan.table, *card, options.zipPath, options.verbose};
+    switch (exporting::exportRecordings(request, console, log)) {
+    case exporting::ExportStatus::completed:
+        break;
+    case exporting::ExportStatus::addFailed:
+        console.outLine("Error:: Can't add file to zip.");
+        return failure;
+    case exporting::ExportStatus::readFailed:
+        return failure;
+    }
+
+    reportElapsedTime(console, options, start);
+    return success;
+}
+
+}  // namespace
+
+std::string directoryOf(const std::string& path) {
+    const size_t separator = path.find_last_of("/\\");
+    return separator == std::string::npos ? std::string() : path.substr(0, separator);
+}
+
+bool confirmOverwrite(platform::Console& console) {
+    console.out("Overwrite existing file? (y/n): ");
+    const std::string answer = console.readWord();
+    return answer == "y" || answer == "Y";
+}
+
+int runQuilbex(int argc, const char* const* argv, platform::Console& console) {
+    Options options;
+    if (!parseCommandLine(argc, argv, options, console)) {
+        printHint(console);
+        return failure;
+    }
+    if (!options.pairGiven) return success;
+    return extract(console, options);
+}
+
+}  // namespace quilbex::app

@@ -1,0 +1,49 @@
+#include "app/texts.hpp"
+
+#include <zlib.h>
+
+#include <string>
+
+namespace quilbex::app {
+namespace {
+
+constexpr std::string_view versionSuffix = "b";
+
+}  // namespace
+
+const std::string_view usageText =
+    "quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
+    "\n"
+    "Usage: \n"
+    "       quilbex [options] <drive> <zip filename> : extract wav files to zip\n"
+    "       quilbex [options]\n"
+    "\n"
+    "Options:\n"
+    "        -h - display this help message.\n"
+    "        -v - display version info.\n"
+    "        -V - Verbose output\n"
+    "        -t - show elapsed time\n"
+    "\n"
+    "Example:\n"
+    "    quilbex E: C:\\temp\\out.zip\n";
+
+const std::string_view hintText = "Try 'quilbex -h' for help";
+
+void printUsage(platform::Console& console) {
+    // Every line ends with its own flush, as each is written on its own.
+    std::string_view rest = usageText;
+    while (!rest.empty()) {
+        const size_t end = rest.find('\n');
+        console.errLine(rest.substr(0, end));
+        rest.remove_prefix(end + 1);
+    }
+}
+
+void printVersion(platform::Console& console) {
+    console.outLine("quilbex v." + std::to_string(2) + "." + std::to_string(2) + "." + std::to_string(3) +
+                    std::string(versionSuffix) + " (" + ZLIB_VERSION + ")");
+}
+
+void printHint(platform::Console& console) { console.errLine(hintText); }
+
+}  // namespace quilbex::app

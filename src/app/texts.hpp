@@ -1,0 +1,17 @@
+#pragma once
+// The tool's fixed texts, each in one place.
+
+#include <string_view>
+
+#include "platform/console.hpp"
+
+namespace quilbex::app {
+
+extern const std::string_view usageText;
+extern const std::string_view hintText;
+
+void printUsage(platform::Console& console);    // standard error
+void printVersion(platform::Console& console);  // standard output
+void printHint(platform::Console& console);     // standard error
+
+}  // namespace quilbex::app

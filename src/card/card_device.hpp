@@ -1,0 +1,50 @@
+#pragma once
+// The card as a raw device: its size and sector size from the drive geometry,
+// the drive-information report, the read opening and absolute seeks.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/console.hpp"
+#include "platform/diagnostic_log.hpp"
+#include "platform/raw_device.hpp"
+
+namespace quilbex::card {
+
+using platform::Console;
+using platform::DiagnosticLog;
+
+// Card size in bytes (cylinders x tracks x sectors x bytes per sector); 0
+// when the geometry cannot be had (after its message) or has a zero factor.
+int64_t getDriveSize(Console& console, const std::string& drive);
+
+// Sector size in bytes; 0 when the geometry cannot be had, after its message.
+uint32_t getBytesPerSector(Console& console, const std::string& drive);
+
+// Prints the geometry report; false after the failure message.
+bool printDriveInfo(Console& console, const std::string& drive);
+
+class CardDevice {
+public:
+    CardDevice(std::unique_ptr<platform::RawDevice> device, const DiagnosticLog& log);
+
+    // Moves to an absolute offset. A negative offset is refused: attempted
+    // stays false and 0 comes back. Otherwise the new position, or -1 when
+    // the move failed (lastErrorCode() says why).
+    int64_t fileSeek(int64_t offset, bool& attempted);
+
+    int lastErrorCode() const { return lastErrorCode_; }
+    platform::RawDevice& raw() { return *device_; }
+
+private:
+    std::unique_ptr<platform::RawDevice> device_;
+    const DiagnosticLog& log_;
+    int lastErrorCode_ = 0;
+};
+
+// Opens the card for reading; nothing after printing the system error text.
+std::optional<CardDevice> openDrive(Console& console, const DiagnosticLog& log, const std::string& drive);
+
+}  // namespace quilbex::card

@@ -1,0 +1,18 @@
+#pragma once
+// The WAV header in front of every recording: PCM, mono, 16 bits, 384 kHz.
+// Recordings too long for 32-bit RIFF sizes get an RF64 header.
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quilbex::exporting {
+
+inline constexpr size_t wavHeaderSize = 56;
+inline constexpr size_t rf64HeaderSize = 92;
+
+// The header for a payload of the given byte count; its sizes describe the
+// whole file (header plus payload).
+std::vector<std::byte> buildWavHeader(uint64_t payloadBytes);
+
+}  // namespace quilbex::exporting

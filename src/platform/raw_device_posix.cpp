@@ -1,0 +1,100 @@
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/raw_device.hpp"
+
+namespace quilbex::platform {
+namespace {
+
+constexpr uint32_t imageSectorSize = 512;
+constexpr size_t pageAlignment = 4096;
+
+class PosixDevice final : public RawDevice {
+public:
+    explicit PosixDevice(int fd) : fd_(fd) {}
+    ~PosixDevice() override { ::close(fd_); }
+    PosixDevice(const PosixDevice&) = delete;
+    PosixDevice& operator=(const PosixDevice&) = delete;
+
+    SeekResult seek(int64_t offset) override {
+        const off_t position = ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET);
+        if (position < 0) return {-1, errno};
+        return {static_cast<int64_t>(position), 0};
+    }
+
+    ReadResult read(std::byte* destination, uint32_t length) override {
+        ssize_t count;
+        do {
+            count = ::read(fd_, destination, length);
+        } while (count < 0 && errno == EINTR);
+        if (count < 0) return {false, 0, errno};
+        return {true, static_cast<uint32_t>(count), 0};
+    }
+
+    size_t bufferAlignment() const override { return pageAlignment; }
+
+private:
+    int fd_;
+};
+
+// Closes the descriptor on every way out of a query.
+struct QueryHandle {
+    int fd;
+    ~QueryHandle() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+GeometryQuery geometryOf(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) return {false, {}, errno};
+    uint64_t size = 0;
+    uint32_t sectorSize = imageSectorSize;
+    if (S_ISREG(info.st_mode)) {
+        size = static_cast<uint64_t>(info.st_size);
+    } else if (S_ISBLK(info.st_mode)) {
+        int logicalSize = 0;
+        if (::ioctl(fd, BLKSSZGET, &logicalSize) != 0) return {false, {}, errno};
+        if (::ioctl(fd, BLKGETSIZE64, &size) != 0) return {false, {}, errno};
+        sectorSize = static_cast<uint32_t>(logicalSize);
+    } else {
+        return {false, {}, S_ISDIR(info.st_mode) ? EISDIR : ENOTBLK};
+    }
+    DiskGeometry geometry;
+    geometry.cylinders = sectorSize == 0 ? 0 : static_cast<int64_t>(size / sectorSize);
+    geometry.tracksPerCylinder = 1;
+    geometry.sectorsPerTrack = 1;
+    geometry.bytesPerSector = sectorSize;
+    return {true, geometry, 0};
+}
+
+}  // namespace
+
+std::string devicePath(const std::string& drive) { return drive; }
+
+GeometryQuery queryDriveGeometry(const std::string& drive) {
+    // Non-blocking, so that a FIFO named by mistake is refused, not waited on.
+    const QueryHandle handle{::open(devicePath(drive).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
+    if (handle.fd < 0) return {false, {}, errno};
+    return geometryOf(handle.fd);
+}
+
+OpenResult openRawDevice(const std::string& drive) {
+    const int fd = ::open(devicePath(drive).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {nullptr, errno};
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISBLK(info.st_mode)) {
+        // The card is read once: its blocks go straight to our buffers.
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_DIRECT);
+    } else {
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    return {std::make_unique<PosixDevice>(fd), 0};
+}
+
+}  // namespace quilbex::platform
