@@ -7,6 +7,7 @@
 #include "export/export_recordings.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
+#include "platform/interrupt.hpp"
 #include "scan/card_scan.hpp"
 
 namespace quilbex::app {
@@ -20,6 +21,12 @@ bool archiveDirectoryExists(platform::Console& console, const std::string& zipPa
     if (dir.empty() || platform::isDirectory(dir)) return true;
     console.errLine("Error: Directory not found: " + dir);
     return false;
+}
+
+int reportInterrupted(platform::Console& console) {
+    console.err("\n");
+    console.errLine("Interrupted");
+    return platform::interruptExitStatus(platform::interruptSignal().load());
 }
 
 void reportElapsedTime(platform::Console& console, const Options& options, int32_t start) {
@@ -48,10 +55,13 @@ int extract(platform::Console& console, const Options& options) {
         return failure;
     }
 
+    // From here on Ctrl-C stops the work at a safe point instead of killing it.
+    platform::watchInterrupts();
     console.outLine("Extracting to " + options.zipPath + "...");
     const int32_t start = platform::processMilliseconds();
 
-    const auto scan = scan::readFileInfo(*card, console, log, options.drive, cardSize);
+    const auto scan = scan::readFileInfo(*card, console, log, options.drive, cardSize, &platform::interruptSignal());
+    if (scan.interrupted) return reportInterrupted(console);
     if (scan.readFailure) {
         card::reportReadFailure(console, *scan.readFailure);
         return failure;

@@ -20,8 +20,9 @@ struct Position {
 
 class Walk {
 public:
-    Walk(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log, ScanResult& result)
-        : card_(card), console_(console), log_(log), result_(result) {}
+    Walk(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log, ScanResult& result,
+         const std::atomic<int>* stopSignal)
+        : card_(card), console_(console), log_(log), result_(result), stopSignal_(stopSignal) {}
 
     WalkEnd run(int64_t blockCount, uint32_t sectorSize, uint16_t& lastSequence);
 
@@ -35,12 +36,17 @@ private:
     platform::Console& console_;
     const platform::DiagnosticLog& log_;
     ScanResult& result_;
+    const std::atomic<int>* stopSignal_;
 };
 
 WalkEnd Walk::run(int64_t blockCount, uint32_t sectorSize, uint16_t& lastSequence) {
     platform::AlignedBuffer sector(sectorSize, card_.raw().bufferAlignment());
     Position at;
     for (;;) {
+        if (stopSignal_ && stopSignal_->load() != 0) {
+            result_.interrupted = true;
+            return WalkEnd::stopped;
+        }
         at.offset = int64_t{at.index} * blockSize;
         if (!seekTo(at)) return WalkEnd::stopped;
         if (auto failure = card::readSectors(card_.raw(), sector.span())) {
@@ -125,13 +131,13 @@ void warnTruncated(platform::Console& console, int32_t recordingCount, int64_t c
 }  // namespace
 
 ScanResult readFileInfo(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log,
-                        const std::string& drive, int64_t cardSize) {
+                        const std::string& drive, int64_t cardSize, const std::atomic<int>* stopSignal) {
     ScanResult result;
     const uint32_t sectorSize = card::getBytesPerSector(console, drive);
     // Too small a sector cannot hold the header fields: nothing to examine.
     if (sectorSize < blockHeaderFieldsSize) return result;
     uint16_t lastSequence = 0;
-    const WalkEnd end = Walk(card, console, log, result).run(cardSize / blockSize, sectorSize, lastSequence);
+    const WalkEnd end = Walk(card, console, log, result, stopSignal).run(cardSize / blockSize, sectorSize, lastSequence);
     if (end == WalkEnd::cardEnd && lastSequence != 0)
         warnTruncated(console, result.table.recordingCount, cardSize);
     return result;
