@@ -130,10 +130,9 @@ void warnTruncated(platform::Console& console, int32_t recordingCount, int64_t c
 
 }  // namespace
 
-ScanResult readFileInfo(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log,
-                        const std::string& drive, int64_t cardSize, const std::atomic<int>* stopSignal) {
+ScanResult walkCard(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log,
+                    uint32_t sectorSize, int64_t cardSize, const std::atomic<int>* stopSignal) {
     ScanResult result;
-    const uint32_t sectorSize = card::getBytesPerSector(console, drive);
     // Too small a sector cannot hold the header fields: nothing to examine.
     if (sectorSize < blockHeaderFieldsSize) return result;
     uint16_t lastSequence = 0;
@@ -141,6 +140,11 @@ ScanResult readFileInfo(card::CardDevice& card, platform::Console& console, cons
     if (end == WalkEnd::cardEnd && lastSequence != 0)
         warnTruncated(console, result.table.recordingCount, cardSize);
     return result;
+}
+
+ScanResult readFileInfo(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log,
+                        const std::string& drive, int64_t cardSize, const std::atomic<int>* stopSignal) {
+    return walkCard(card, console, log, card::getBytesPerSector(console, drive), cardSize, stopSignal);
 }
 
 }  // namespace quilbex::scan

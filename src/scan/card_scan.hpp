@@ -21,7 +21,11 @@ struct ScanResult {
     bool interrupted = false;
 };
 
-// Walks the card from block 0, one sector per block, until the end of the
+// Walks a card whose sectors are sectorSize bytes: see readFileInfo.
+ScanResult walkCard(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log,
+                    uint32_t sectorSize, int64_t cardSize, const std::atomic<int>* stopSignal = nullptr);
+
+// Asks the drive its sector size, then walks the card from block 0, one sector per block, until the end of the
 // card, the block limit or the fifth block without the magic. A failed seek
 // ends the walk with what was found (after its messages); a failed read ends
 // it and is handed back. A non-zero stop signal ends the walk before the next
