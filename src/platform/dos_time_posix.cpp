@@ -1,0 +1,40 @@
+#include <cerrno>
+
+#include "platform/dos_time.hpp"
+
+namespace quilbex::platform {
+namespace {
+
+bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int daysInMonth(int year, int month) {
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && isLeapYear(year) ? 29 : days[month - 1];
+}
+
+// The range and rules of the system file time: Gregorian dates from 1601.
+bool isValidFileTime(const CalendarTime& t) {
+    if (t.year < 1601 || t.year > 30827 || t.month < 1 || t.month > 12) return false;
+    if (t.day < 1 || t.day > daysInMonth(t.year, t.month)) return false;
+    return t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 59;
+}
+
+}  // namespace
+
+DosTimeConversion toDosDateTime(const CalendarTime& t) {
+    DosTimeConversion result;
+    if (!isValidFileTime(t)) {
+        result.fileTimeError = EINVAL;
+        return result;
+    }
+    if (t.year < 1980 || t.year > 2107) {
+        result.dosTimeError = EINVAL;
+        return result;
+    }
+    const auto date = static_cast<uint32_t>((t.year - 1980) * 512 + t.month * 32 + t.day);
+    const auto time = static_cast<uint32_t>(t.hour * 2048 + t.minute * 32 + t.second / 2);
+    result.dosDateTime = date << 16 | time;
+    return result;
+}
+
+}  // namespace quilbex::platform
