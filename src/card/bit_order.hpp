@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
+#include <vector>
 
 namespace quilbex::card {
 
@@ -26,5 +28,16 @@ void restoreBitOrderPortable(std::byte* data, size_t length);
 
 // The fastest way this CPU offers; same result as the reference.
 void restoreBitOrder(std::byte* data, size_t length);
+
+// One way of restoring the bit order. Every one gives the reference's result
+// for any length and alignment.
+struct BitOrderPath {
+    std::string_view name;
+    void (*restore)(std::byte* data, size_t length);
+};
+
+// The ways this build can take on this CPU: the portable table first, the
+// one restoreBitOrder uses last. Tests and benchmarks run each of them.
+std::vector<BitOrderPath> availableBitOrderPaths();
 
 }  // namespace quilbex::card
