@@ -90,10 +90,13 @@ def wav_data(wav):
 
 def read_entries(path):
     """Every entry of the archive, in order, read back (and CRC-checked) by zipfile."""
-    with zipfile.ZipFile(path) as archive:
-        if archive.testzip() is not None:
-            raise AssertionError(f"{path}: entry {archive.testzip()} is corrupt")
-        return [archive.read(name) for name in archive.namelist()]
+    try:
+        with zipfile.ZipFile(path) as archive:
+            if archive.testzip() is not None:
+                raise AssertionError(f"{path}: entry {archive.testzip()} is corrupt")
+            return [archive.read(name) for name in archive.namelist()]
+    except zipfile.BadZipFile as error:
+        raise AssertionError(f"{path} is not a valid zip archive: {error}") from error
 
 
 def progress_lines(stdout):

@@ -1,0 +1,106 @@
+"""Archive write failures, black-box: a small tmpfs that fills up, and one
+mounted read-only where no archive can be made at all.
+
+The chirp payload barely compresses, so an 8 MiB tmpfs takes only a few of
+the card's recordings. The tool must say "Zip archive failure" after the
+progress line of the recording it could not store, then "Error:: Can't add
+file to zip.", exit with status 1 without crashing or hanging, and leave a
+valid archive holding every completed recording; it must write nothing
+anywhere but the archive path. Needs root (mount), QUILBEX_BIN and
+QUILBEX_MKCARD.
+"""
+
+import os
+import re
+import subprocess
+import unittest
+
+from quilbex_support import binary, run, temp_dir
+from test_faulty_card import Card, read_entries, wav_data
+
+TIMEOUT = 120
+RECORDINGS = 8
+ADD_FAILED = b"Error:: Can't add file to zip.\n"
+ZIP_FAILURE = b"\nZip archive failure\n"
+CANNOT_MAKE = b"Error: Can't make the zip file. Bad filename?\n"
+PROGRESS = re.compile(rb"\[(\d+)/(\d+)\] Adding \S+ length \d+ into \S+\n")
+
+SKIP_REASON = None if os.geteuid() == 0 else "needs root to mount a tmpfs"
+
+
+def _unmount(path):
+    if subprocess.run(["umount", path], capture_output=True).returncode != 0:
+        subprocess.run(["umount", "-l", path], capture_output=True)
+
+
+@unittest.skipIf(SKIP_REASON, SKIP_REASON or "")
+class FullDiskTestCase(unittest.TestCase):
+    MOUNT_OPTIONS = "size=8m"
+
+    def setUp(self):
+        binary("QUILBEX_BIN")
+        self.dir = temp_dir(self)
+        self.mountpoint = os.path.join(self.dir, "small")
+        # The tool's working directory, to show it writes nothing there.
+        self.cwd = os.path.join(self.dir, "cwd")
+        os.mkdir(self.mountpoint)
+        os.mkdir(self.cwd)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", self.MOUNT_OPTIONS, "quilbex-test", self.mountpoint],
+                       check=True, capture_output=True)
+        self.addCleanup(_unmount, self.mountpoint)
+        self.archive = os.path.join(self.mountpoint, "out.zip")
+        self.card = Card(os.path.join(self.dir, "card.img"), f"rec:1x{RECORDINGS}", "junk:1", payload="chirp")
+
+    def run_tool(self, merge_streams=False):
+        return run(["-V", self.card.path, self.archive], cwd=self.cwd, merge_streams=merge_streams,
+                   timeout=TIMEOUT)
+
+    def assertNothingWrittenElsewhere(self, archive_expected):
+        self.assertEqual(os.listdir(self.mountpoint), ["out.zip"] if archive_expected else [])
+        self.assertEqual(os.listdir(self.cwd), [])
+
+
+class FullDiskTest(FullDiskTestCase):
+    def test_reports_zip_failure_after_progress_line_of_the_unstored_recording(self):
+        status, merged, _ = self.run_tool(merge_streams=True)
+        self.assertEqual(status, 1)
+        ending = re.search(rb"\[(\d+)/(\d+)\] Adding \S+ length \d+ into \S+\n" + re.escape(ZIP_FAILURE + ADD_FAILED)
+                           + rb"\Z", merged)
+        self.assertIsNotNone(ending, merged)
+        self.assertLess(int(ending.group(1)), RECORDINGS, "the disk should fill before the last recording")
+
+    def test_keeps_every_completed_recording_when_disk_fills(self):
+        status, out, err = self.run_tool()
+        self.assertEqual((status, err), (1, ZIP_FAILURE), out)
+        self.assertTrue(out.endswith(ADD_FAILED), out)
+        unstored = int(PROGRESS.findall(out)[-1][0])
+        self.assertLess(unstored, RECORDINGS)
+        entries = read_entries(self.archive)
+        self.assertEqual(len(entries), unstored - 1, "the archive must hold the recordings stored before")
+        for k, entry in enumerate(entries):
+            declared, data = wav_data(entry)
+            self.assertEqual(declared, len(self.card.payload(k)))
+            self.assertTrue(data == self.card.payload(k), f"recording {k} differs from the card's payload")
+        self.assertNothingWrittenElsewhere(archive_expected=True)
+
+
+class ReadOnlyDiskTest(FullDiskTestCase):
+    MOUNT_OPTIONS = "size=1m,ro"
+
+    def test_reports_archive_that_cannot_be_made(self):
+        status, out, err = self.run_tool()
+        self.assertEqual(status, 1)
+        self.assertEqual(err, CANNOT_MAKE + ZIP_FAILURE)
+        self.assertRegex(out, rb"\[1/%d\] Adding \S+ length \d+ into \S+\n" % RECORDINGS
+                         + re.escape(ADD_FAILED) + rb"\Z")
+        self.assertNothingWrittenElsewhere(archive_expected=False)
+
+    def test_reports_cannot_make_before_the_progress_line(self):
+        status, merged, _ = self.run_tool(merge_streams=True)
+        self.assertEqual(status, 1)
+        self.assertRegex(merged, re.escape(CANNOT_MAKE) + rb"\[1/%d\] Adding \S+ length \d+ into \S+\n" % RECORDINGS
+                         + re.escape(ZIP_FAILURE + ADD_FAILED) + rb"\Z")
+
+
+if __name__ == "__main__":
+    unittest.main()
