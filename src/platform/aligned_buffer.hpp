@@ -3,17 +3,18 @@
 // reads demand.
 
 #include <cstddef>
-#include <cstdlib>
 #include <memory>
 #include <new>
 #include <span>
+
+#include "platform/aligned_memory.hpp"
 
 namespace quilbex::platform {
 
 class AlignedBuffer {
 public:
     AlignedBuffer(size_t size, size_t alignment)
-        : data_(static_cast<std::byte*>(std::aligned_alloc(alignment, roundUp(size, alignment)))), size_(size) {
+        : data_(static_cast<std::byte*>(allocateAligned(roundUp(size, alignment), alignment))), size_(size) {
         if (!data_) throw std::bad_alloc();
     }
 
@@ -26,7 +27,7 @@ private:
     static size_t roundUp(size_t size, size_t alignment) { return (size + alignment - 1) / alignment * alignment; }
 
     struct Free {
-        void operator()(std::byte* p) const { std::free(p); }
+        void operator()(std::byte* p) const { freeAligned(p); }
     };
     std::unique_ptr<std::byte, Free> data_;
     size_t size_;
