@@ -1,0 +1,33 @@
+#include <windows.h>
+
+#include "platform/dos_time.hpp"
+
+namespace quilbex::platform {
+
+// The system decides validity: its file time takes Gregorian dates from 1601,
+// its MS-DOS time only 1980 to 2107.
+DosTimeConversion toDosDateTime(const CalendarTime& t) {
+    DosTimeConversion result;
+    SYSTEMTIME calendar{};
+    calendar.wYear = static_cast<WORD>(t.year);
+    calendar.wMonth = static_cast<WORD>(t.month);
+    calendar.wDay = static_cast<WORD>(t.day);
+    calendar.wHour = static_cast<WORD>(t.hour);
+    calendar.wMinute = static_cast<WORD>(t.minute);
+    calendar.wSecond = static_cast<WORD>(t.second);
+    FILETIME fileTime{};
+    if (!SystemTimeToFileTime(&calendar, &fileTime)) {
+        result.fileTimeError = static_cast<int>(GetLastError());
+        return result;
+    }
+    WORD date = 0;
+    WORD time = 0;
+    if (!FileTimeToDosDateTime(&fileTime, &date, &time)) {
+        result.dosTimeError = static_cast<int>(GetLastError());
+        return result;
+    }
+    result.dosDateTime = static_cast<uint32_t>(date) << 16 | time;
+    return result;
+}
+
+}  // namespace quilbex::platform
