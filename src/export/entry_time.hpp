@@ -18,6 +18,7 @@ struct EntryTime {
     int32_t year = 0;   // full year, e.g. 2017
 };
 
+// The fields as the recorder stored them, valid or not.
 EntryTime entryTimeFrom(uint32_t dosDateTime);
 
 // The entry's MS-DOS date (upper 16 bits) and time (lower 16 bits), with the
@@ -28,7 +29,10 @@ struct EntryDate {
     std::vector<std::string> warnings;  // whole lines, without the newline
 };
 
-EntryDate makeFileInfo(const EntryTime& time);
+// The time converted by the platform when it is a valid date and time within
+// the MS-DOS range (so a valid stored value comes back unchanged); otherwise
+// storedDosDateTime, the raw value the time was decoded from, with one warning.
+EntryDate makeFileInfo(const EntryTime& time, uint32_t storedDosDateTime);
 
 // "wav0000_2017_03_05__14_07_32.wav" for recording 0.
 std::string recordingName(int32_t index, uint32_t dosDateTime);

@@ -1,0 +1,84 @@
+#include "export/zip_writer.hpp"
+
+#include <minizip/zip.h>
+
+#include <algorithm>
+
+#include "export/zip64_records.hpp"
+#include "platform/zip_file_layer.hpp"
+
+namespace quilbex::exporting {
+namespace {
+
+constexpr int appendMode = 2;
+constexpr int failed = -1;
+// What the entry's general purpose flags announce; the caller compresses.
+constexpr int announcedLevel = 1;
+constexpr int rawEntry = 1;
+constexpr int memoryLevel = 8;
+// minizip takes a write's length as 32 bits.
+constexpr size_t largestWrite = size_t{1} << 30;
+constexpr uint64_t largest32BitSize = 0xFFFFFFFF;
+
+// The most raw deflate can make of n bytes: incompressible data grows by
+// its block headers. This is zlib's bound, generous for any deflater.
+constexpr uint64_t deflatedSizeBound(uint64_t n) { return n + (n >> 12) + (n >> 14) + (n >> 25) + 13; }
+
+// minizip 1.1 ends an entry of 4 GiB or more opened without zip64 fields
+// "successfully" with sizes 0 in its local header, and only an entry opened
+// with them has a local field that can take a compressed size past 32 bits:
+// so the choice is made before the entry opens, for either size.
+bool needsZip64(uint64_t expectedSize) { return deflatedSizeBound(expectedSize) >= largest32BitSize; }
+
+}  // namespace
+
+ZipWriter::~ZipWriter() { close(); }
+
+bool ZipWriter::open(const std::string& path, int mode) {
+    close();
+    zlib_filefunc64_def functions{};
+    platform::fillZipFileFunctions(&functions);
+    const int append = mode == appendMode ? APPEND_STATUS_ADDINZIP : APPEND_STATUS_CREATE;
+    handle_ = zipOpen2_64(path.c_str(), append, nullptr, &functions);
+    path_ = path;
+    lastError_ = handle_ ? ZIP_OK : failed;
+    return handle_ != nullptr;
+}
+
+bool ZipWriter::beginEntry(const std::string& name, uint32_t dosDate, uint64_t expectedSize) {
+    if (!handle_) return false;
+    zip_fileinfo info{};
+    info.dosDate = dosDate;
+    lastError_ = zipOpenNewFileInZip4_64(handle_, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                                         announcedLevel, rawEntry, -MAX_WBITS, memoryLevel, Z_DEFAULT_STRATEGY,
+                                         nullptr, 0, 0, 0, needsZip64(expectedSize) ? 1 : 0);
+    return lastError_ == ZIP_OK;
+}
+
+bool ZipWriter::writeCompressed(std::span<const std::byte> compressed) {
+    if (!handle_) return false;
+    while (!compressed.empty()) {
+        const auto piece = compressed.first(std::min(compressed.size(), largestWrite));
+        if (zipWriteInFileInZip(handle_, piece.data(), static_cast<unsigned>(piece.size())) < 0) {
+            lastError_ = failed;
+            return false;
+        }
+        compressed = compressed.subspan(piece.size());
+    }
+    return true;
+}
+
+bool ZipWriter::finishEntry(uint64_t uncompressedSize, uint32_t crc) {
+    if (!handle_) return false;
+    lastError_ = zipCloseFileInZipRaw64(handle_, uncompressedSize, crc);
+    return lastError_ == ZIP_OK;
+}
+
+void ZipWriter::close() {
+    if (!handle_) return;
+    lastError_ = zipClose(handle_, nullptr);
+    handle_ = nullptr;
+    if (lastError_ == ZIP_OK && !completeZip64Records(path_)) lastError_ = ZIP_ERRNO;
+}
+
+}  // namespace quilbex::exporting
