@@ -1,9 +1,12 @@
 #include "app/driver.hpp"
 
+#include <cstdlib>
+
 #include "app/elapsed_time.hpp"
 #include "app/options.hpp"
 #include "app/texts.hpp"
 #include "card/card_device.hpp"
+#include "export/compressor_count.hpp"
 #include "export/export_recordings.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
@@ -72,7 +75,8 @@ int extract(platform::Console& console, const Options& options) {
     }
 
     platform::deleteFile(options.zipPath);
-    const exporting::ExportRequest request{scan.table, *card, options.zipPath, options.verbose};
+    const exporting::ExportRequest request{scan.table, *card, options.zipPath, options.verbose,
+                                           exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
     switch (exporting::exportRecordings(request, console, log)) {
     case exporting::ExportStatus::completed:
         break;
@@ -80,6 +84,7 @@ int extract(platform::Console& console, const Options& options) {
         console.outLine("Error:: Can't add file to zip.");
         return failure;
     case exporting::ExportStatus::readFailed:
+    case exporting::ExportStatus::interrupted:
         return failure;
     }
 

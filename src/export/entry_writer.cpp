@@ -1,0 +1,109 @@
+#include "export/entry_writer.hpp"
+
+#include <zlib.h>
+
+#include "export/wav_header.hpp"
+#include "platform/system_error.hpp"
+
+namespace quilbex::exporting {
+
+using Reason = RecordingEnd::Reason;
+
+EntryWriter::EntryWriter(const scan::RecordingTable& table, ZipWriter& zip, Progress& progress,
+                         platform::Console& console, const platform::DiagnosticLog& log)
+    : table_(table), zip_(zip), progress_(progress), console_(console), log_(log) {}
+
+bool EntryWriter::take(const WriterTask& task) {
+    if (!task.chunk) {
+        reportSkipped(task.recording);
+        return true;
+    }
+    const Chunk& chunk = *task.chunk;
+    chunk.compressed.wait(false, std::memory_order_acquire);
+    if (chunk.first) beginEntry(chunk.recording);
+    return chunk.last ? finishEntry(chunk) : continueEntry(chunk);
+}
+
+void EntryWriter::beginEntry(int32_t k) {
+    const uint32_t startTime = table_.startTimes[static_cast<size_t>(k)];
+    const auto payloadBytes = static_cast<uint64_t>(table_.blockCount(k)) * scan::blockPayloadSize;
+    recording_ = k;
+    name_ = recordingName(k, startTime);
+    date_ = makeFileInfo(entryTimeFrom(startTime), startTime);
+    plannedLength_ = buildWavHeader(payloadBytes).size() + payloadBytes;
+    begun_ = zip_.beginEntry(name_, date_.dosDate, plannedLength_);
+    length_ = 0;
+    crc_ = 0;
+}
+
+bool EntryWriter::continueEntry(const Chunk& chunk) {
+    // An entry the archive refused is still read to its end, so that its
+    // messages come out as they would had it been read whole first.
+    if (!begun_ || write(chunk)) return true;
+    // Stopping now leaves the rest of the recording unread: its length is
+    // the planned one.
+    reportRecordingRead({}, plannedLength_);
+    reportAddFailure();
+    return false;
+}
+
+bool EntryWriter::finishEntry(const Chunk& chunk) {
+    const Reason reason = chunk.end.reason;
+    // Reading stopped inside the recording: it is stored, but announced no
+    // more than it would have been had the export ended at that read.
+    const bool readingStopped = reason == Reason::readFailed || reason == Reason::interrupted;
+    if (!readingStopped) reportRecordingRead(chunk.end, length_ + chunk.length);
+    const bool stored = begun_ && write(chunk) && zip_.finishEntry(length_, crc_);
+    if (reason == Reason::readFailed) {
+        outcome_ = {ExportStatus::readFailed, chunk.end.readFailure};
+        return false;
+    }
+    if (reason == Reason::interrupted) {
+        outcome_.status = ExportStatus::interrupted;
+        return false;
+    }
+    if (stored) return true;
+    reportAddFailure();
+    return false;
+}
+
+bool EntryWriter::write(const Chunk& chunk) {
+    if (!chunk.deflated || !zip_.writeCompressed(chunk.compressedData())) return false;
+    crc_ = static_cast<uint32_t>(crc32_combine64(crc_, chunk.crc, static_cast<z_off64_t>(chunk.length)));
+    length_ += chunk.length;
+    return true;
+}
+
+void EntryWriter::logRefusedSeek(int32_t block) {
+    log_.write("extractFile", 410,
+               "Bad seek: index(" + std::to_string(int64_t{block} * scan::blockSize) + ") sector(" +
+                   std::to_string(block) + ")");
+}
+
+void EntryWriter::reportSkipped(int32_t k) {
+    logRefusedSeek(table_.firstBlock(k));
+    console_.errLine("Can't extract file: " + recordingName(k, table_.startTimes[static_cast<size_t>(k)]));
+    console_.errLine("Skipping file");
+}
+
+// What follows the reading of a whole recording: the reason it ended early,
+// its progress line and its date warnings.
+void EntryWriter::reportRecordingRead(const RecordingEnd& end, uint64_t length) {
+    if (end.reason == Reason::seekFailed) {
+        console_.outLine("Error: " + std::to_string(static_cast<unsigned>(end.seekError)));
+        platform::printSystemError(console_, end.seekError);
+        console_.outLine("Failed to set file pointer");
+    } else if (end.reason == Reason::seekRefused) {
+        logRefusedSeek(end.block);
+    }
+    progress_.report(recording_ + 1, name_, length);
+    for (const auto& warning : date_.warnings) console_.errLine(warning);
+}
+
+void EntryWriter::reportAddFailure() {
+    console_.errLine("");
+    console_.errLine("Zip archive failure");
+    outcome_.status = ExportStatus::addFailed;
+}
+
+}  // namespace quilbex::exporting

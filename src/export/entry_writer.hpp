@@ -1,0 +1,66 @@
+#pragma once
+// The pipeline's writer: takes the chunks in entry order, stores them through
+// the zip writer, and prints every message of the export at the point where
+// an export that read, compressed and stored one recording after another
+// would print it. So the output never depends on the number of threads.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "card/sector_reader.hpp"
+#include "export/entry_time.hpp"
+#include "export/export_recordings.hpp"
+#include "export/progress.hpp"
+#include "export/writer_task.hpp"
+#include "export/zip_writer.hpp"
+#include "platform/console.hpp"
+#include "platform/diagnostic_log.hpp"
+#include "scan/recording_table.hpp"
+
+namespace quilbex::exporting {
+
+struct WriterOutcome {
+    ExportStatus status = ExportStatus::completed;
+    std::optional<card::ReadFailure> readFailure;  // set with readFailed; reported by the caller
+};
+
+class EntryWriter {
+public:
+    EntryWriter(const scan::RecordingTable& table, ZipWriter& zip, Progress& progress, platform::Console& console,
+                const platform::DiagnosticLog& log);
+
+    // Stores the next task's chunk once it is compressed. False when the
+    // export must stop now; outcome() then says why.
+    bool take(const WriterTask& task);
+
+    const WriterOutcome& outcome() const { return outcome_; }
+
+private:
+    void beginEntry(int32_t k);
+    bool continueEntry(const Chunk& chunk);
+    bool finishEntry(const Chunk& chunk);
+    bool write(const Chunk& chunk);
+    void logRefusedSeek(int32_t block);
+    void reportSkipped(int32_t k);
+    void reportRecordingRead(const RecordingEnd& end, uint64_t length);
+    void reportAddFailure();
+
+    const scan::RecordingTable& table_;
+    ZipWriter& zip_;
+    Progress& progress_;
+    platform::Console& console_;
+    const platform::DiagnosticLog& log_;
+    WriterOutcome outcome_;
+
+    // The entry being stored.
+    int32_t recording_ = 0;
+    std::string name_;
+    EntryDate date_;
+    uint64_t plannedLength_ = 0;  // header plus every block's payload
+    bool begun_ = false;          // false when the archive refused the entry
+    uint64_t length_ = 0;         // uncompressed bytes stored so far
+    uint32_t crc_ = 0;            // CRC-32 of those bytes
+};
+
+}  // namespace quilbex::exporting

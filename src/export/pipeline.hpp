@@ -1,0 +1,21 @@
+#pragma once
+// The export as a pipeline of threads: see the top of pipeline.cpp.
+
+#include "export/entry_writer.hpp"
+#include "export/export_recordings.hpp"
+#include "export/zip_writer.hpp"
+#include "platform/console.hpp"
+#include "platform/diagnostic_log.hpp"
+
+namespace quilbex::exporting {
+
+// The most compressor threads the pipeline starts.
+inline constexpr int maxCompressors = 64;
+
+// Stores every recording of the request as an entry of the archive, which
+// may have failed to open. Returns when every thread it started has ended;
+// the archive is left open for the caller to close.
+WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, platform::Console& console,
+                          const platform::DiagnosticLog& log);
+
+}  // namespace quilbex::exporting
