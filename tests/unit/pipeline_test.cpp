@@ -1,0 +1,372 @@
+// The export pipeline end to end on cards held in memory: the archive and the
+// console output must not depend on the number of threads, every entry must
+// read back as header plus payloads, and every failure must leave the same
+// messages, status and archive as with one thread.
+
+#include <gtest/gtest.h>
+#include <minizip/unzip.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "card/card_device.hpp"
+#include "export/entry_time.hpp"
+#include "export/export_recordings.hpp"
+#include "export/wav_header.hpp"
+#include "memory_card.hpp"
+#include "platform/diagnostic_log.hpp"
+#include "platform/system_error.hpp"
+#include "test_support.hpp"
+
+namespace quilbex::exporting {
+namespace {
+
+using testing::CardImage;
+using testing::RecordingPlan;
+using testing::Signal;
+
+// Standard output and standard error in one stream, so the order of the two
+// is part of what a test compares.
+class MergedConsole {
+public:
+    MergedConsole() : stream_(open_memstream(&buffer_, &size_)), console_(stream_, stream_) {}
+    ~MergedConsole() {
+        std::fclose(stream_);
+        std::free(buffer_);
+    }
+    MergedConsole(const MergedConsole&) = delete;
+    MergedConsole& operator=(const MergedConsole&) = delete;
+
+    platform::Console& console() { return console_; }
+    std::string text() {
+        std::fflush(stream_);
+        return {buffer_ ? buffer_ : "", size_};
+    }
+
+private:
+    char* buffer_ = nullptr;
+    size_t size_ = 0;
+    std::FILE* stream_;
+    platform::Console console_;
+};
+
+struct Faults {
+    std::map<int32_t, int> failingSeeks;
+    std::optional<int32_t> failingRead;
+    uint32_t largestRead = UINT32_MAX;
+    std::optional<int32_t> stopAtBlock;
+};
+
+struct ExportRun {
+    ExportStatus status = ExportStatus::completed;
+    std::string output;   // standard output and error as written
+    std::string archive;  // the archive file's bytes
+    int32_t seeks = 0;    // seeks the card saw
+};
+
+// Empty unless a regular file: /dev/full reads as endless zeros.
+std::string fileBytes(const std::string& path) {
+    if (!std::filesystem::is_regular_file(path)) return {};
+    std::string bytes(std::filesystem::file_size(path), '\0');
+    std::ifstream(path, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
+}
+
+ExportRun runExport(const std::shared_ptr<const CardImage>& image, const scan::RecordingTable& table, int threads,
+                    const std::string& zipPath, const Faults& faults = {}) {
+    auto device = std::make_unique<testing::MemoryCard>(image);
+    testing::MemoryCard& fake = *device;
+    fake.failingSeeks = faults.failingSeeks;
+    fake.failingRead = faults.failingRead;
+    fake.largestRead = faults.largestRead;
+    std::atomic<int> stop{0};
+    fake.stopAtBlock = faults.stopAtBlock;
+    fake.stopSignal = &stop;
+
+    MergedConsole console;
+    const platform::DiagnosticLog log(console.console(), true);
+    card::CardDevice card(std::move(device), log);
+    const ExportRequest request{table, card, zipPath, true, threads, &stop};
+    ExportRun run;
+    run.status = exportRecordings(request, console.console(), log);
+    run.output = console.text();
+    run.archive = fileBytes(zipPath);
+    run.seeks = fake.seeks;
+    return run;
+}
+
+ExportRun runExport(const std::shared_ptr<const CardImage>& image, int threads, const std::string& zipPath,
+                    const Faults& faults = {}) {
+    return runExport(image, image->table, threads, zipPath, faults);
+}
+
+struct StoredEntry {
+    std::string name;
+    uint32_t dosDate = 0;
+    uint64_t size = 0;  // uncompressed, as the directory records it
+    std::string data;
+    bool crcMatches = false;
+};
+
+// The archive as an independent reader (minizip's unzip over zlib) sees it;
+// empty when it is no readable zip file.
+std::vector<StoredEntry> readArchive(const std::string& path) {
+    std::vector<StoredEntry> entries;
+    unzFile zip = unzOpen64(path.c_str());
+    if (!zip) return entries;
+    for (int status = unzGoToFirstFile(zip); status == UNZ_OK; status = unzGoToNextFile(zip)) {
+        unz_file_info64 info{};
+        char name[256] = {};
+        unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
+        StoredEntry entry{name, static_cast<uint32_t>(info.dosDate), info.uncompressed_size, {}, false};
+        if (unzOpenCurrentFile(zip) == UNZ_OK) {
+            std::vector<char> piece(1 << 20);
+            for (int n; (n = unzReadCurrentFile(zip, piece.data(), static_cast<unsigned>(piece.size()))) > 0;)
+                entry.data.append(piece.data(), static_cast<size_t>(n));
+            entry.crcMatches = unzCloseCurrentFile(zip) == UNZ_OK;
+        }
+        entries.push_back(std::move(entry));
+    }
+    unzClose(zip);
+    return entries;
+}
+
+// The entry of recording k holding its first `blocksRead` blocks' payloads.
+std::string expectedEntry(const CardImage& image, int32_t k, int32_t blocksRead) {
+    const auto payloadBytes = static_cast<uint64_t>(image.table.blockCount(k)) * scan::blockPayloadSize;
+    const auto header = buildWavHeader(payloadBytes);
+    std::string entry(reinterpret_cast<const char*>(header.data()), header.size());
+    entry.append(reinterpret_cast<const char*>(image.payloads[static_cast<size_t>(k)].data()),
+                 static_cast<size_t>(blocksRead) * scan::blockPayloadSize);
+    return entry;
+}
+
+std::string name(const CardImage& image, int32_t k) {
+    return recordingName(k, image.table.startTimes[static_cast<size_t>(k)]);
+}
+
+std::string progressLine(const CardImage& image, int32_t k, uint64_t length, const std::string& zipPath) {
+    return "[" + std::to_string(k + 1) + "/" + std::to_string(image.table.recordingCount) + "] Adding " +
+           name(image, k) + " length " + std::to_string(length) + " into " + zipPath + "\n";
+}
+
+uint64_t entryLength(const CardImage& image, int32_t k, int32_t blocksRead) {
+    return expectedEntry(image, k, blocksRead).size();
+}
+
+// Many one-block recordings, a few longer ones, an empty one and one of
+// noise that deflate cannot shrink.
+const std::shared_ptr<const CardImage>& mixedCard() {
+    static const auto image = testing::makeCardImage({{1}, {3}, {1, Signal::noise}, {0}, {1}, {2}, {1}, {1}});
+    return image;
+}
+
+// Three recordings of one, three and one blocks: blocks 0, 1-3 and 4.
+const std::shared_ptr<const CardImage>& smallCard() {
+    static const auto image = testing::makeCardImage({{1}, {3}, {1}});
+    return image;
+}
+
+TEST(ExportPipeline, ArchiveAndOutputAreTheSameForAnyThreadCount) {
+    const testing::TempDir dir;
+    const auto one = runExport(mixedCard(), 1, dir.path("a.zip"));
+    ASSERT_EQ(one.status, ExportStatus::completed);
+    for (int threads : {2, 3, 16}) {
+        const auto many = runExport(mixedCard(), threads, dir.path("a.zip"));
+        EXPECT_EQ(many.status, ExportStatus::completed) << threads << " threads";
+        EXPECT_TRUE(many.archive == one.archive) << threads << " threads";
+        EXPECT_EQ(many.output, one.output) << threads << " threads";
+    }
+}
+
+TEST(ExportPipeline, EntriesHoldTheWavHeaderAndEveryPayload) {
+    const testing::TempDir dir;
+    const CardImage& image = *mixedCard();
+    const auto run = runExport(mixedCard(), 3, dir.path("a.zip"));
+    ASSERT_EQ(run.status, ExportStatus::completed);
+    const auto entries = readArchive(dir.path("a.zip"));
+    ASSERT_EQ(entries.size(), static_cast<size_t>(image.table.recordingCount));
+    std::string progress;
+    for (int32_t k = 0; k < image.table.recordingCount; ++k) {
+        const auto& entry = entries[static_cast<size_t>(k)];
+        const auto expected = expectedEntry(image, k, image.table.blockCount(k));
+        EXPECT_EQ(entry.name, name(image, k));
+        EXPECT_EQ(entry.dosDate, image.table.startTimes[static_cast<size_t>(k)]);
+        EXPECT_EQ(entry.size, expected.size()) << entry.name;
+        EXPECT_TRUE(entry.data == expected) << entry.name;
+        EXPECT_TRUE(entry.crcMatches) << entry.name;
+        progress += progressLine(image, k, expected.size(), dir.path("a.zip"));
+    }
+    EXPECT_EQ(run.output, progress);
+}
+
+TEST(ExportPipeline, ShortReadsGiveTheSameArchive) {
+    const testing::TempDir dir;
+    const auto whole = runExport(smallCard(), 2, dir.path("a.zip"));
+    Faults faults;
+    faults.largestRead = 512 * 1024;
+    const auto pieces = runExport(smallCard(), 2, dir.path("a.zip"), faults);
+    EXPECT_EQ(pieces.status, ExportStatus::completed);
+    EXPECT_TRUE(pieces.archive == whole.archive);
+    EXPECT_EQ(pieces.output, whole.output);
+}
+
+TEST(ExportPipeline, FailedSeekStoresTheRecordingUpToItAndGoesOn) {
+    const testing::TempDir dir;
+    const CardImage& image = *smallCard();
+    const std::string zip = dir.path("a.zip");
+    Faults faults;
+    faults.failingSeeks[2] = EIO;  // the second block of recording 1
+    const auto one = runExport(smallCard(), 1, zip, faults);
+    const auto four = runExport(smallCard(), 4, zip, faults);
+
+    EXPECT_EQ(one.status, ExportStatus::completed);
+    EXPECT_EQ(one.output, progressLine(image, 0, entryLength(image, 0, 1), zip) + "Error: " + std::to_string(EIO) +
+                              "\n" + platform::systemErrorText(EIO) + "Failed to set file pointer\n" +
+                              progressLine(image, 1, entryLength(image, 1, 1), zip) +
+                              progressLine(image, 2, entryLength(image, 2, 1), zip));
+    const auto entries = readArchive(zip);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_TRUE(entries[1].data == expectedEntry(image, 1, 1));
+    EXPECT_TRUE(entries[1].crcMatches);
+    EXPECT_TRUE(entries[2].data == expectedEntry(image, 2, 1));
+
+    EXPECT_EQ(four.status, one.status);
+    EXPECT_EQ(four.output, one.output);
+    EXPECT_TRUE(four.archive == one.archive);
+}
+
+TEST(ExportPipeline, FailedReadKeepsWhatWasReadAndEndsTheExport) {
+    const testing::TempDir dir;
+    const CardImage& image = *smallCard();
+    const std::string zip = dir.path("a.zip");
+    Faults faults;
+    faults.failingRead = 2;  // the second block of recording 1
+    const auto one = runExport(smallCard(), 1, zip, faults);
+    const auto four = runExport(smallCard(), 4, zip, faults);
+
+    EXPECT_EQ(one.status, ExportStatus::readFailed);
+    // No progress line for the recording being read: the read ended it.
+    EXPECT_EQ(one.output, progressLine(image, 0, entryLength(image, 0, 1), zip) + platform::systemErrorText(EIO) +
+                              "Read failed 0\n");
+    const auto entries = readArchive(zip);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_TRUE(entries[0].data == expectedEntry(image, 0, 1));
+    EXPECT_TRUE(entries[1].data == expectedEntry(image, 1, 1));
+    EXPECT_TRUE(entries[1].crcMatches);
+    EXPECT_EQ(one.seeks, 3);
+
+    EXPECT_EQ(four.status, one.status);
+    EXPECT_EQ(four.output, one.output);
+    EXPECT_TRUE(four.archive == one.archive);
+    EXPECT_EQ(four.seeks, one.seeks);
+}
+
+TEST(ExportPipeline, RefusedSeekSkipsTheRecordingAndGoesOn) {
+    const testing::TempDir dir;
+    const CardImage& image = *smallCard();
+    const std::string zip = dir.path("a.zip");
+    // Recording 0 starts one block before the card: its first seek is refused.
+    scan::RecordingTable table = image.table;
+    table.blockBounds[0] = -1;
+    const auto one = runExport(smallCard(), table, 1, zip);
+    const auto four = runExport(smallCard(), table, 4, zip);
+
+    EXPECT_EQ(one.status, ExportStatus::completed);
+    // The card device logs the refusal itself, from the reader's thread: only
+    // in this order because nothing is printed before it.
+    EXPECT_EQ(one.output, "fileSeek(323): Internal error: Negative file pointer value: -4194304\n"
+                          "extractFile(410): Bad seek: index(-4194304) sector(-1)\nCan't extract file: " +
+                              name(image, 0) + "\nSkipping file\n" +
+                              progressLine(image, 1, entryLength(image, 1, 3), zip) +
+                              progressLine(image, 2, entryLength(image, 2, 1), zip));
+    const auto entries = readArchive(zip);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].name, name(image, 1));
+    EXPECT_TRUE(entries[0].data == expectedEntry(image, 1, 3));
+
+    EXPECT_EQ(four.output, one.output);
+    EXPECT_TRUE(four.archive == one.archive);
+}
+
+TEST(ExportPipeline, FailedArchiveWriteStopsEverythingPromptly) {
+    // Writes to /dev/full fail as on a full disk.
+    const auto image = testing::makeCardImage(std::vector<RecordingPlan>(8));
+    const auto one = runExport(image, 1, "/dev/full");
+    const auto four = runExport(image, 4, "/dev/full");
+
+    EXPECT_EQ(one.status, ExportStatus::addFailed);
+    EXPECT_EQ(one.output, progressLine(*image, 0, entryLength(*image, 0, 1), "/dev/full") + "\nZip archive failure\n");
+    EXPECT_EQ(four.status, one.status);
+    EXPECT_EQ(four.output, one.output);
+    // The reader stopped with the writer instead of reading the whole card.
+    EXPECT_LT(four.seeks, 8);
+}
+
+TEST(ExportPipeline, UnopenableArchiveStillReadsTheFirstRecording) {
+    const testing::TempDir dir;
+    const CardImage& image = *smallCard();
+    const std::string zip = dir.path("missing/a.zip");
+    Faults faults;
+    faults.failingSeeks[0] = EIO;
+    const auto one = runExport(smallCard(), 1, zip, faults);
+    const auto four = runExport(smallCard(), 4, zip, faults);
+
+    EXPECT_EQ(one.status, ExportStatus::addFailed);
+    EXPECT_EQ(one.output, "Error: Can't make the zip file. Bad filename?\nError: " + std::to_string(EIO) + "\n" +
+                              platform::systemErrorText(EIO) + "Failed to set file pointer\n" +
+                              progressLine(image, 0, entryLength(image, 0, 0), zip) + "\nZip archive failure\n");
+    EXPECT_EQ(four.status, one.status);
+    EXPECT_EQ(four.output, one.output);
+}
+
+TEST(ExportPipeline, StopSignalStoresTheRecordingBeingReadAndFinishesTheArchive) {
+    const testing::TempDir dir;
+    const CardImage& image = *smallCard();
+    const std::string zip = dir.path("a.zip");
+    Faults faults;
+    faults.stopAtBlock = 2;  // raised while the second block of recording 1 is read
+    const auto run = runExport(smallCard(), 2, zip, faults);
+
+    EXPECT_EQ(run.status, ExportStatus::interrupted);
+    EXPECT_EQ(run.output, progressLine(image, 0, entryLength(image, 0, 1), zip));
+    const auto entries = readArchive(zip);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_TRUE(entries[1].data == expectedEntry(image, 1, 2));
+    EXPECT_TRUE(entries[1].crcMatches);
+}
+
+TEST(ExportPipeline, DateWarningsFollowTheProgressLineOfTheirRecording) {
+    const testing::TempDir dir;
+    const std::string zip = dir.path("a.zip");
+    // Month 13 of 2017.
+    const uint32_t badTime = (37u << 25) | (13u << 21) | (5u << 16) | 0x70F0u;
+    const auto image = testing::makeCardImage({{2, Signal::sweep, badTime}, {1}});
+    const auto date = makeFileInfo(entryTimeFrom(badTime), badTime);
+    ASSERT_FALSE(date.warnings.empty());
+    std::string warnings;
+    for (const auto& warning : date.warnings) warnings += warning + "\n";
+    Faults faults;
+    faults.failingSeeks[1] = EIO;
+    const auto one = runExport(image, 1, zip, faults);
+    const auto four = runExport(image, 4, zip, faults);
+
+    EXPECT_EQ(one.output, "Error: " + std::to_string(EIO) + "\n" + platform::systemErrorText(EIO) +
+                              "Failed to set file pointer\n" + progressLine(*image, 0, entryLength(*image, 0, 1), zip) +
+                              warnings + progressLine(*image, 1, entryLength(*image, 1, 1), zip));
+    const auto entries = readArchive(zip);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].dosDate, date.dosDate);
+    EXPECT_EQ(four.output, one.output);
+    EXPECT_TRUE(four.archive == one.archive);
+}
+
+}  // namespace
+}  // namespace quilbex::exporting
