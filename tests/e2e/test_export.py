@@ -1,0 +1,181 @@
+"""The export, black-box: the archive read back by independent readers
+(Python's zipfile and wave, unzip, soxi, sndfile-info), the same archive and
+output for any QUILBEX_THREADS, the progress output byte for byte and start
+times that are no valid date. A recording skipped after a refused seek cannot
+be made through the binary; tests/unit/pipeline_test.cpp covers it.
+Needs QUILBEX_BIN and QUILBEX_MKCARD."""
+
+import io
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+import wave
+import zipfile
+
+from quilbex_support import binary, make_card, run, temp_dir
+
+PAYLOAD = 4 * 1024 * 1024 - 32  # bytes of audio per block
+HEADER = 56
+BLOCKS = [1, 3, 2]  # the recordings of the shared card
+NAMES = ["wav0000_2017_03_05__14_07_32.wav", "wav0001_2017_03_05__14_08_32.wav",
+         "wav0002_2017_03_05__14_09_32.wav"]
+
+
+def run_with_threads(threads, args, **kwargs):
+    env = dict(os.environ, QUILBEX_THREADS=str(threads))
+    result = subprocess.run([binary("QUILBEX_BIN"), *args], env=env, capture_output=True, timeout=300,
+                            check=False, **kwargs)
+    return result.returncode, result.stdout, result.stderr
+
+
+class ExportTestCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        binary("QUILBEX_BIN")
+        binary("QUILBEX_MKCARD")
+        cls.dir = tempfile.mkdtemp(prefix="quilbex-e2e-")
+        cls.addClassCleanup(shutil.rmtree, cls.dir, ignore_errors=True)
+        cls.card = os.path.join(cls.dir, "card.img")
+        payload_file = os.path.join(cls.dir, "payload.bin")
+        make_card(cls.card, *[f"rec:{n}" for n in BLOCKS], "junk:1", payload_out=payload_file)
+        with open(payload_file, "rb") as f:
+            cls.payloads = [f.read(n * PAYLOAD) for n in BLOCKS]
+
+    def archive(self, name="out.zip"):
+        path = os.path.join(self.dir, name)
+        if os.path.lexists(path):
+            os.remove(path)
+        return path
+
+
+class ArchiveContentTest(ExportTestCase):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.zip_path = os.path.join(cls.dir, "content.zip")
+        cls.result = run([cls.card, cls.zip_path])
+        cls.entries_dir = os.path.join(cls.dir, "entries")
+        with zipfile.ZipFile(cls.zip_path) as archive:
+            archive.extractall(cls.entries_dir)
+
+    def entry_paths(self):
+        return [os.path.join(self.entries_dir, name) for name in NAMES]
+
+    def test_run_succeeds_quietly(self):
+        status, _, err = self.result
+        self.assertEqual((status, err), (0, b""))
+
+    def test_entries_hold_header_and_payload_with_names_and_dates(self):
+        with zipfile.ZipFile(self.zip_path) as archive:
+            self.assertIsNone(archive.testzip())
+            infos = archive.infolist()
+            self.assertEqual([i.filename for i in infos], NAMES)
+            self.assertEqual([i.date_time for i in infos],
+                             [(2017, 3, 5, 14, 7, 32), (2017, 3, 5, 14, 8, 32), (2017, 3, 5, 14, 9, 32)])
+            for info, payload in zip(infos, self.payloads):
+                data = archive.read(info)
+                self.assertEqual(len(data), HEADER + len(payload), info.filename)
+                self.assertEqual(data[:4] + data[8:16], b"RIFFWAVEfmt ", info.filename)
+                self.assertTrue(data[HEADER:] == payload, info.filename)
+                self.assertEqual(info.compress_type, zipfile.ZIP_DEFLATED)
+                self.assertLess(info.compress_size, info.file_size, "chirp audio must shrink")
+
+    def test_unzip_finds_no_error(self):
+        result = subprocess.run(["unzip", "-tq", self.zip_path], capture_output=True, text=True, timeout=120,
+                                check=False)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def test_wave_module_reads_mono_16_bit_384_khz(self):
+        for path, payload in zip(self.entry_paths(), self.payloads):
+            with open(path, "rb") as f, wave.open(io.BytesIO(f.read())) as w:
+                self.assertEqual((w.getnchannels(), w.getsampwidth(), w.getframerate()), (1, 2, 384000))
+                self.assertLessEqual(w.getnframes() * 2, len(payload))
+
+    def test_soxi_and_sndfile_info_read_every_entry(self):
+        for path in self.entry_paths():
+            soxi = [subprocess.run(["soxi", option, path], capture_output=True, text=True, timeout=60,
+                                   check=False).stdout.strip() for option in ("-r", "-c", "-b")]
+            self.assertEqual(soxi, ["384000", "1", "16"], path)
+            info = subprocess.run(["sndfile-info", path], capture_output=True, text=True, timeout=60, check=False)
+            self.assertEqual(info.returncode, 0, info.stdout + info.stderr)
+            self.assertRegex(info.stdout, r"Sample Rate\s*:\s*384000")
+            self.assertRegex(info.stdout, r"Channels\s*:\s*1\b")
+
+
+class ThreadCountTest(ExportTestCase):
+    def test_archive_and_output_are_identical_for_any_thread_count(self):
+        results = {}
+        for threads in (1, 2, 3, 16):
+            path = self.archive()
+            status, out, err = run_with_threads(threads, [self.card, path])
+            with open(path, "rb") as f:
+                results[threads] = (status, out, err, f.read())
+        for threads in (2, 3, 16):
+            self.assertEqual(results[threads][:3], results[1][:3], f"{threads} threads")
+            self.assertTrue(results[threads][3] == results[1][3], f"archive with {threads} threads differs")
+
+    def test_malformed_thread_setting_still_exports(self):
+        path = self.archive()
+        status, _, err = run_with_threads("many", [self.card, path])
+        self.assertEqual((status, err), (0, b""))
+        with zipfile.ZipFile(path) as archive:
+            self.assertIsNone(archive.testzip())
+
+
+class ProgressOutputTest(ExportTestCase):
+    def extracting(self, path):
+        return f"Extracting to {path}...\n".encode()
+
+    def test_progress_line_is_rewritten_in_place(self):
+        path = self.archive()
+        expected = self.extracting(path)
+        previous = 0
+        for n, name in enumerate(NAMES, 1):
+            text = f"Adding [{n}/3]: {name}".encode()
+            expected += b" " * previous + b"\r" + text + b"\r"
+            previous = len(text)
+        self.assertEqual(run([self.card, path]), (0, expected, b""))
+
+    def test_verbose_lines_give_each_length_then_the_elapsed_time(self):
+        path = self.archive()
+        status, out, err = run(["-V", self.card, path])
+        self.assertEqual((status, err), (0, b""))
+        lines = b"".join(f"[{n}/3] Adding {name} length {HEADER + blocks * PAYLOAD} into {path}\n".encode()
+                         for n, (name, blocks) in enumerate(zip(NAMES, BLOCKS), 1))
+        self.assertTrue(out.startswith(self.extracting(path) + lines), out)
+        self.assertRegex(out[len(self.extracting(path) + lines):], rb"^\d\dm:\d\ds\n$")
+
+    def test_elapsed_time_ends_the_rewritten_line(self):
+        path = self.archive()
+        status, out, err = run(["-t", self.card, path])
+        self.assertEqual((status, err), (0, b""))
+        self.assertRegex(out, rb"\rAdding \[3/3\]: " + NAMES[2].encode() + rb"\r\n\d\dm:\d\ds\n$")
+
+
+class InvalidStartTimeTest(unittest.TestCase):
+    def setUp(self):
+        binary("QUILBEX_BIN")
+        binary("QUILBEX_MKCARD")
+        self.dir = temp_dir(self)
+
+    def test_entry_keeps_the_stored_time_after_a_warning(self):
+        # Seconds field 30 (second 60), then month 13.
+        card = make_card(os.path.join(self.dir, "card.img"), "rec:1@0x4A6570FE", "rec:1@0x4BA570F0", "junk:1",
+                         payload="sparse")
+        path = os.path.join(self.dir, "out.zip")
+        status, out, _ = run(["-V", card, path], merge_streams=True)
+        self.assertEqual(status, 0, out)
+        names = ["wav0000_2017_03_05__14_07_60.wav", "wav0001_2017_13_05__14_07_32.wav"]
+        warning = rb"Warning: Can't convert to file date/time\.\(\d+\)\n"
+        self.assertRegex(out, rb"\[1/2\] Adding " + names[0].encode() + rb" length \d+ into .*\n" + warning +
+                         rb"\[2/2\] Adding " + names[1].encode() + rb" length \d+ into .*\n" + warning)
+        with zipfile.ZipFile(path) as archive:
+            self.assertIsNone(archive.testzip())
+            self.assertEqual([(i.filename, i.date_time) for i in archive.infolist()],
+                             [(names[0], (2017, 3, 5, 14, 7, 60)), (names[1], (2017, 13, 5, 14, 7, 32))])
+
+
+if __name__ == "__main__":
+    unittest.main()
