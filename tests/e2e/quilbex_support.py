@@ -1,0 +1,104 @@
+"""Shared helpers of the black-box tests: the binaries from the environment,
+running quilbex, writing card images, temporary directories, loop devices.
+
+    from quilbex_support import BLOCK, make_card, run, temp_dir
+
+    class SomeTest(unittest.TestCase):
+        def test_something(self):
+            tmp = temp_dir(self)
+            card = make_card(os.path.join(tmp, "c.img"), "rec:2", "junk:1", payload="sparse")
+            status, out, err = run([card, os.path.join(tmp, "out.zip")])
+"""
+
+import hashlib
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+BLOCK = 4 * 1024 * 1024
+HINT = b"Try 'quilbex -h' for help\n"
+
+
+def binary(variable):
+    """The path in an environment variable; skips the test when it is unset."""
+    path = os.environ.get(variable)
+    if not path:
+        raise unittest.SkipTest(f"{variable} is not set; ctest sets it to the built binary")
+    if not os.access(path, os.X_OK):
+        raise AssertionError(f"{variable}={path} is not an executable")
+    return path
+
+
+def run(args, stdin=b"", cwd=None, merge_streams=False, timeout=120):
+    """Runs quilbex with the arguments and the bytes on standard input.
+
+    Returns (status, stdout bytes, stderr bytes); with merge_streams both
+    streams share one pipe, so stdout holds them in the order written and
+    stderr is empty.
+    """
+    result = subprocess.run([binary("QUILBEX_BIN"), *args], input=stdin, cwd=cwd, capture_output=not merge_streams,
+                            stdout=subprocess.PIPE if merge_streams else None,
+                            stderr=subprocess.STDOUT if merge_streams else None, timeout=timeout, check=False)
+    return result.returncode, result.stdout, result.stderr or b""
+
+
+def make_card(path, *items, **options):
+    """Writes a card image with quilbex-mkcard and returns its path.
+
+    Keyword options become command-line options: payload="sparse" is
+    --payload sparse, junk_noise=True is --junk-noise.
+    """
+    args = [binary("QUILBEX_MKCARD")]
+    for name, value in options.items():
+        flag = "--" + name.replace("_", "-")
+        if value is True:
+            args.append(flag)
+        elif value is not False and value is not None:
+            args += [flag, str(value)]
+    result = subprocess.run([*args, path, *items], capture_output=True, text=True, timeout=300, check=False)
+    if result.returncode != 0:
+        raise AssertionError(f"quilbex-mkcard {' '.join(items)} failed: {result.stderr}")
+    return path
+
+
+def temp_dir(test):
+    """A fresh directory, removed when the test ends."""
+    path = tempfile.mkdtemp(prefix="quilbex-e2e-")
+    test.addCleanup(shutil.rmtree, path, ignore_errors=True)
+    return path
+
+
+def file_state(path):
+    """(SHA-256, mtime in ns) of a file, to show it was left alone."""
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for chunk in iter(lambda: f.read(1 << 20), b""):
+            digest.update(chunk)
+    return digest.hexdigest(), os.stat(path).st_mtime_ns
+
+
+def loop_devices_unavailable():
+    """Why loop devices cannot be attached here, or None when they can."""
+    if os.geteuid() != 0:
+        return "loop devices need root"
+    if shutil.which("losetup") is None:
+        return "loop devices need losetup on PATH"
+    if not os.path.exists("/dev/loop-control"):
+        return "loop devices need /dev/loop-control"
+    return None
+
+
+def attach_loop(test, image, sector_size=None):
+    """Attaches the image read-only to a free loop device, detached when the
+    test ends; returns the device path."""
+    args = ["losetup", "--find", "--show", "--read-only"]
+    if sector_size:
+        args += ["--sector-size", str(sector_size)]
+    result = subprocess.run([*args, image], capture_output=True, text=True, timeout=60, check=False)
+    if result.returncode != 0:
+        raise AssertionError(f"losetup failed: {result.stderr}")
+    device = result.stdout.strip()
+    test.addCleanup(subprocess.run, ["losetup", "--detach", device], capture_output=True, timeout=60, check=False)
+    return device
