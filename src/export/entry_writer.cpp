@@ -69,7 +69,8 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
 
 bool EntryWriter::write(const Chunk& chunk) {
     if (!chunk.deflated || !zip_.writeCompressed(chunk.compressedData())) return false;
-    crc_ = static_cast<uint32_t>(crc32_combine64(crc_, chunk.crc, static_cast<z_off64_t>(chunk.length)));
+    // A chunk is at most 1 MiB, within z_off_t even where it is 32 bits wide.
+    crc_ = static_cast<uint32_t>(crc32_combine(crc_, chunk.crc, static_cast<z_off_t>(chunk.length)));
     length_ += chunk.length;
     return true;
 }

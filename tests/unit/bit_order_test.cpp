@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <ostream>
 #include <random>
 #include <vector>
 
@@ -42,6 +42,13 @@ TEST(BitOrder, ChosenPathMatchesTable) {
 }
 
 class BitOrderPaths : public ::testing::TestWithParam<BitOrderPath> {};
+
+}  // namespace
+
+// Names the path in test listings instead of dumping its bytes.
+void PrintTo(const BitOrderPath& path, std::ostream* out) { *out << path.name; }
+
+namespace {
 
 TEST_P(BitOrderPaths, ReversesEveryByteValue) {
     std::vector<std::byte> bytes(256);
