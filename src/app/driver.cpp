@@ -39,16 +39,42 @@ void reportElapsedTime(platform::Console& console, const Options& options, int32
     console.outLine(formatElapsedTime(elapsedTimeBetween(start, platform::processMilliseconds())));
 }
 
-int extract(platform::Console& console, const Options& options) {
-    if (!archiveDirectoryExists(console, options.zipPath)) return failure;
-
+// Checks made before the card is opened: the archive's directory, the card's
+// size and leave to replace an old archive. The card size, or 0 to stop.
+int64_t checkBeforeOpening(platform::Console& console, const Options& options) {
+    if (!archiveDirectoryExists(console, options.zipPath)) return 0;
     const int64_t cardSize = card::getDriveSize(console, options.drive);
     if (cardSize == 0) {
         console.errLine("Drive size unknown");
-        return failure;
+        return 0;
     }
+    if (platform::existsAsNonDirectory(options.zipPath) && !confirmOverwrite(console)) return 0;
+    return cardSize;
+}
 
-    if (platform::existsAsNonDirectory(options.zipPath) && !confirmOverwrite(console)) return failure;
+int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
+                    card::CardDevice& card, const scan::RecordingTable& table) {
+    platform::deleteFile(options.zipPath);
+    exporting::ExportRequest request{table, card, options.zipPath, options.verbose,
+                                     exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
+    request.stopSignal = &platform::interruptSignal();
+    switch (exporting::exportRecordings(request, console, log)) {
+    case exporting::ExportStatus::completed:
+        return success;
+    case exporting::ExportStatus::addFailed:
+        console.outLine("Error:: Can't add file to zip.");
+        return failure;
+    case exporting::ExportStatus::readFailed:
+        return failure;
+    case exporting::ExportStatus::interrupted:
+        return reportInterrupted(console);
+    }
+    return failure;
+}
+
+int extract(platform::Console& console, const Options& options) {
+    const int64_t cardSize = checkBeforeOpening(console, options);
+    if (cardSize == 0) return failure;
 
     const platform::DiagnosticLog log(console);
     auto card = card::openDrive(console, log, options.drive);
@@ -74,22 +100,9 @@ int extract(platform::Console& console, const Options& options) {
         return failure;
     }
 
-    platform::deleteFile(options.zipPath);
-    const exporting::ExportRequest request{scan.table, *card, options.zipPath, options.verbose,
-                                           exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
-    switch (exporting::exportRecordings(request, console, log)) {
-    case exporting::ExportStatus::completed:
-        break;
-    case exporting::ExportStatus::addFailed:
-        console.outLine("Error:: Can't add file to zip.");
-        return failure;
-    case exporting::ExportStatus::readFailed:
-    case exporting::ExportStatus::interrupted:
-        return failure;
-    }
-
-    reportElapsedTime(console, options, start);
-    return success;
+    const int status = exportToArchive(console, log, options, *card, scan.table);
+    if (status == success) reportElapsedTime(console, options, start);
+    return status;
 }
 
 }  // namespace
