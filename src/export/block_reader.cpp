@@ -8,16 +8,17 @@
 
 namespace quilbex::exporting {
 
-BlockReader::BlockReader(const scan::RecordingTable& table, card::CardDevice& card, ChunkPool& pool,
-                         BoundedQueue<Chunk*>& compressQueue, BoundedQueue<WriterTask>& writeQueue,
+BlockReader::BlockReader(const scan::RecordingTable& table, card::CardDevice& card, BlockPool& blocks,
+                         ChunkPool& chunks, BoundedQueue<Chunk*>& compressQueue, BoundedQueue<WriterTask>& writeQueue,
                          const std::atomic<int>* stopSignal)
     : table_(table),
       card_(card),
-      pool_(pool),
+      blocks_(blocks),
+      chunks_(chunks),
       compressQueue_(compressQueue),
       writeQueue_(writeQueue),
       stopSignal_(stopSignal),
-      block_(static_cast<size_t>(scan::blockSize), card.raw().bufferAlignment()) {}
+      history_(Chunk::historyCapacity) {}
 
 void BlockReader::run() {
     for (int32_t k = 0; k < table_.recordingCount; ++k)
@@ -31,24 +32,33 @@ void BlockReader::run() {
 bool BlockReader::readRecording(int32_t k) {
     const int32_t first = table_.firstBlock(k);
     const int32_t end = table_.endBlock(k);
+    const auto header = buildWavHeader(static_cast<uint64_t>(table_.blockCount(k)) * scan::blockPayloadSize);
     RecordingEnd ending;
-    Step step = first < end ? readBlock(first, ending) : Step::read;
-    // Skipped before anything of the entry exists. Later seeks cannot be
-    // refused as they lie further into the card; should one be, the entry
-    // keeps what was read before it.
-    if (step == Step::refused) return writeQueue_.push({k, nullptr});
-    if (!beginEntry(k)) return false;
-    for (int32_t block = first; step == Step::read && block < end;) {
-        if (!append(block_.span().subspan(scan::blockHeaderSize, scan::blockPayloadSize))) return false;
-        if (++block < end) step = readBlock(block, ending);
+    for (int32_t block = first; block < end; ++block) {
+        BlockBuffer* buffer = blocks_.acquire();
+        if (!buffer) return false;
+        const Step step = readBlock(*buffer, block, ending);
+        if (step != Step::read) buffer->release();
+        // Skipped before anything of the entry exists. Later seeks cannot be
+        // refused as they lie further into the card; should one be, the
+        // entry keeps what was read before it.
+        if (step == Step::refused && block == first) return writeQueue_.push({k, nullptr});
+        if (step != Step::read) {
+            if (!endEarly(k, header, block == first, ending)) return false;
+            return step != Step::readFailed && step != Step::interrupted;
+        }
+        const bool opensEntry = block == first;
+        if (!cutBlock(k, *buffer, opensEntry ? std::span<const std::byte>(header) : std::span<const std::byte>(),
+                      block + 1 == end))
+            return false;
     }
-    if (!endEntry(ending)) return false;
-    return step != Step::readFailed && step != Step::interrupted;
+    // A recording without blocks is its header alone.
+    return first < end || endEarly(k, header, true, ending);
 }
 
-// Leaves the block's bytes, bit order restored, in block_ when it returns
-// Step::read; otherwise records in `end` how the recording ended.
-BlockReader::Step BlockReader::readBlock(int32_t block, RecordingEnd& end) {
+// Leaves the block's bytes, bit order restored, in the buffer when it
+// returns Step::read; otherwise records in `end` how the recording ended.
+BlockReader::Step BlockReader::readBlock(BlockBuffer& buffer, int32_t block, RecordingEnd& end) {
     using Reason = RecordingEnd::Reason;
     if (stopSignal_ && stopSignal_->load() != 0) {
         end = {Reason::interrupted, block, 0, {}};
@@ -64,58 +74,63 @@ BlockReader::Step BlockReader::readBlock(int32_t block, RecordingEnd& end) {
         end = {Reason::seekFailed, block, card_.lastErrorCode(), {}};
         return Step::seekFailed;
     }
-    if (const auto failure = card::readSectors(card_.raw(), block_.span())) {
+    if (const auto failure = card::readSectors(card_.raw(), buffer.block())) {
         end = {Reason::readFailed, block, 0, *failure};
         return Step::readFailed;
     }
     return Step::read;
 }
 
-bool BlockReader::beginEntry(int32_t k) {
-    current_ = pool_.acquire();
-    if (!current_) return false;
-    current_->reset(k, true);
-    const auto payloadBytes = static_cast<uint64_t>(table_.blockCount(k)) * scan::blockPayloadSize;
-    const auto header = buildWavHeader(payloadBytes);
-    return append(header);
-}
+// Hands on the block's payload as chunks at fixed offsets, the entry's header
+// (when given) in front of the first; the buffer's lead bytes take the header
+// or, for a later block, the previous block's last 32 KiB as dictionary.
+bool BlockReader::cutBlock(int32_t k, BlockBuffer& buffer, std::span<const std::byte> header, bool lastBlock) {
+    std::byte* payload = buffer.payload();
+    const auto payloadSize = static_cast<size_t>(scan::blockPayloadSize);
+    if (header.empty())
+        std::memcpy(payload - Chunk::historyCapacity, history_.data(), Chunk::historyCapacity);
+    else
+        std::memcpy(payload - header.size(), header.data(), header.size());
+    std::memcpy(history_.data(), payload + payloadSize - Chunk::historyCapacity, Chunk::historyCapacity);
 
-// A full chunk is handed on only when more bytes follow, so the entry's last
-// chunk is never empty and always known to be last.
-bool BlockReader::append(std::span<const std::byte> bytes) {
-    while (!bytes.empty()) {
-        if (current_->length == Chunk::capacity && !startNextChunk()) return false;
-        const size_t n = std::min(Chunk::capacity - current_->length, bytes.size());
-        std::memcpy(current_->input() + current_->length, bytes.data(), n);
-        current_->length += n;
-        bytes = bytes.subspan(n);
+    bool ok = true;
+    for (size_t start = 0; ok && start < payloadSize; start += Chunk::capacity) {
+        Chunk* chunk = chunks_.acquire();
+        ok = chunk != nullptr;
+        if (!ok) break;
+        const bool opensEntry = start == 0 && !header.empty();
+        const size_t stop = std::min(start + Chunk::capacity, payloadSize);
+        chunk->reset(k, opensEntry);
+        chunk->data = {payload + start - (opensEntry ? header.size() : 0), payload + stop};
+        if (!opensEntry) chunk->history = {payload + start - Chunk::historyCapacity, Chunk::historyCapacity};
+        chunk->last = lastBlock && stop == payloadSize;
+        chunk->block = &buffer;
+        buffer.addUser();
+        ok = handOn(chunk);
     }
-    return true;
+    buffer.release();
+    return ok;
 }
 
-bool BlockReader::startNextChunk() {
-    Chunk* next = pool_.acquire();
-    if (!next) return false;
-    next->reset(current_->recording, false);
-    // The full chunk is still the reader's own: copy its tail before handing it on.
-    next->historyLength = std::min(Chunk::historyCapacity, current_->length);
-    std::memcpy(next->historyArea(), current_->input() + current_->length - next->historyLength,
-                next->historyLength);
-    Chunk* full = current_;
-    current_ = next;
-    return handOn(full);
+// Ends an entry whose recording stopped before its last block: with its
+// header alone when no chunk of it was handed on, else with an empty final
+// chunk after the sync-flushed ones.
+bool BlockReader::endEarly(int32_t k, std::span<const std::byte> header, bool nothingHandedOn,
+                           const RecordingEnd& end) {
+    Chunk* chunk = chunks_.acquire();
+    if (!chunk) return false;
+    chunk->reset(k, nothingHandedOn);
+    if (nothingHandedOn) {
+        std::copy(header.begin(), header.end(), chunk->ownBytes.begin());
+        chunk->data = std::span<const std::byte>(chunk->ownBytes).first(header.size());
+    }
+    chunk->last = true;
+    chunk->end = end;
+    return handOn(chunk);
 }
 
 bool BlockReader::handOn(Chunk* chunk) {
     return writeQueue_.push({chunk->recording, chunk}) && compressQueue_.push(chunk);
-}
-
-bool BlockReader::endEntry(const RecordingEnd& end) {
-    Chunk* lastChunk = current_;
-    current_ = nullptr;
-    lastChunk->last = true;
-    lastChunk->end = end;
-    return handOn(lastChunk);
 }
 
 }  // namespace quilbex::exporting

@@ -1,51 +1,53 @@
 #pragma once
 // The pipeline's reader: walks the recordings in table order, reads each
-// block into its one aligned buffer, and cuts the entry stream (WAV header,
-// then the blocks' payloads) into chunks at fixed stream positions. Each chunk
-// goes to the compressors and, in order, to the writer.
+// block into a buffer from the block pool, and cuts the entry stream (WAV
+// header, then the blocks' payloads) into chunks at fixed positions: four per
+// block, the first of an entry with the header in front. Each chunk goes to
+// the compressors and, in order, to the writer.
 
 #include <atomic>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "card/card_device.hpp"
+#include "export/block_pool.hpp"
 #include "export/bounded_queue.hpp"
 #include "export/chunk_pool.hpp"
 #include "export/writer_task.hpp"
-#include "platform/aligned_buffer.hpp"
 #include "scan/recording_table.hpp"
 
 namespace quilbex::exporting {
 
 class BlockReader {
 public:
-    BlockReader(const scan::RecordingTable& table, card::CardDevice& card, ChunkPool& pool,
+    BlockReader(const scan::RecordingTable& table, card::CardDevice& card, BlockPool& blocks, ChunkPool& chunks,
                 BoundedQueue<Chunk*>& compressQueue, BoundedQueue<WriterTask>& writeQueue,
                 const std::atomic<int>* stopSignal);
 
     // Reads until the last recording, a failed read, the stop signal or a
-    // cancelled queue; then closes both queues.
+    // cancelled pipeline; then closes both queues.
     void run();
 
 private:
     enum class Step { read, refused, seekFailed, readFailed, interrupted };
 
     bool readRecording(int32_t k);
-    Step readBlock(int32_t block, RecordingEnd& end);
-    bool beginEntry(int32_t k);
-    bool append(std::span<const std::byte> bytes);
-    bool startNextChunk();
+    Step readBlock(BlockBuffer& buffer, int32_t block, RecordingEnd& end);
+    bool cutBlock(int32_t k, BlockBuffer& buffer, std::span<const std::byte> header, bool lastBlock);
+    bool endEarly(int32_t k, std::span<const std::byte> header, bool nothingHandedOn, const RecordingEnd& end);
     bool handOn(Chunk* chunk);
-    bool endEntry(const RecordingEnd& end);
 
     const scan::RecordingTable& table_;
     card::CardDevice& card_;
-    ChunkPool& pool_;
+    BlockPool& blocks_;
+    ChunkPool& chunks_;
     BoundedQueue<Chunk*>& compressQueue_;
     BoundedQueue<WriterTask>& writeQueue_;
     const std::atomic<int>* stopSignal_;
-    platform::AlignedBuffer block_;
-    Chunk* current_ = nullptr;  // the chunk being filled; not yet handed on
+    // The last 32 KiB of the previous block's payload: the dictionary of the
+    // next block's first chunk, kept here as that block may be reused first.
+    std::vector<std::byte> history_;
 };
 
 }  // namespace quilbex::exporting

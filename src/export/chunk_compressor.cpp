@@ -27,12 +27,12 @@ void ChunkCompressor::compress(Chunk& chunk) {
     stream.flush = SYNC_FLUSH;
     stream.end_of_stream = chunk.last ? 1 : 0;
 
-    const auto history = chunk.history();
+    const auto history = chunk.history;
     bool ok = history.empty() ||
               isal_deflate_set_dict(&stream, bytePointer(history.data()), static_cast<uint32_t>(history.size())) ==
                   COMP_OK;
 
-    const auto data = chunk.data();
+    const auto data = chunk.data;
     stream.next_in = bytePointer(data.data());
     stream.avail_in = static_cast<uint32_t>(data.size());
     stream.next_out = bytePointer(chunk.compressedArea());
@@ -42,7 +42,7 @@ void ChunkCompressor::compress(Chunk& chunk) {
     const auto doneState = chunk.last ? ZSTATE_END : ZSTATE_NEW_HDR;
     chunk.deflated = ok && stream.avail_in == 0 && stream.internal_state.state == doneState;
     chunk.compressedLength = Chunk::compressedCapacity - stream.avail_out;
-    chunk.crc = crc32_gzip_refl(0, bytePointer(data.data()), data.size());
+    chunk.crc = data.empty() ? 0 : crc32_gzip_refl(0, bytePointer(data.data()), data.size());
 }
 
 }  // namespace quilbex::exporting

@@ -1,7 +1,8 @@
 #pragma once
 // The fixed set of chunks the pipeline works with: the reader takes a free
 // one, the writer gives it back once its compressed data is in the archive.
-// Their number bounds the export's memory whatever the recordings' lengths.
+// With the block pool, their number bounds the export's memory whatever the
+// recordings' lengths.
 
 #include <cstddef>
 #include <memory>

@@ -52,7 +52,7 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
     // Reading stopped inside the recording: it is stored, but announced no
     // more than it would have been had the export ended at that read.
     const bool readingStopped = reason == Reason::readFailed || reason == Reason::interrupted;
-    if (!readingStopped) reportRecordingRead(chunk.end, length_ + chunk.length);
+    if (!readingStopped) reportRecordingRead(chunk.end, length_ + chunk.data.size());
     const bool stored = begun_ && write(chunk) && zip_.finishEntry(length_, crc_);
     if (reason == Reason::readFailed) {
         outcome_ = {ExportStatus::readFailed, chunk.end.readFailure};
@@ -69,9 +69,9 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
 
 bool EntryWriter::write(const Chunk& chunk) {
     if (!chunk.deflated || !zip_.writeCompressed(chunk.compressedData())) return false;
-    // A chunk is at most 1 MiB, within z_off_t even where it is 32 bits wide.
-    crc_ = static_cast<uint32_t>(crc32_combine(crc_, chunk.crc, static_cast<z_off_t>(chunk.length)));
-    length_ += chunk.length;
+    // A chunk is about 1 MiB, within z_off_t even where it is 32 bits wide.
+    crc_ = static_cast<uint32_t>(crc32_combine(crc_, chunk.crc, static_cast<z_off_t>(chunk.data.size())));
+    length_ += chunk.data.size();
     return true;
 }
 

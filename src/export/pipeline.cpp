@@ -2,46 +2,56 @@
 //
 //   reader (1 thread) --chunks--> compressors (N threads) --deflate data--> writer (calling thread)
 //
-// The reader walks the recordings in table order. For each block it seeks,
-// reads the whole 4 MiB block into its one aligned buffer (the bit order is
-// restored as it comes in) and appends the block's payload to the entry's
-// uncompressed stream: the WAV header, then the payload of every block. It
-// cuts the stream into chunks of 1 MiB at fixed stream positions, each with a
-// copy of the 32 KiB of stream before it. Every chunk goes into two queues in
-// the same order: the compress queue, which any idle compressor takes from,
-// and the write queue, which the writer takes from strictly in order.
+// The reader walks the recordings in table order. For each block it takes an
+// aligned buffer from the block pool, seeks, and reads the whole 4 MiB block
+// into it (the bit order is restored as it comes in). The entry's stream is
+// its WAV header, then the payload of every block; the reader cuts it into
+// chunks at fixed positions, four per block of at most 1 MiB, the entry's
+// header in front of the first. A chunk points into the block buffer: the
+// data stays where it was read, and the buffer's lead bytes before the
+// payload take the header, or a copy of the previous block's last 32 KiB, so
+// that every chunk and the 32 KiB of stream before it lie in one piece. Every
+// chunk goes into two queues in the same order: the compress queue, which any
+// idle compressor takes from, and the write queue, which the writer takes
+// from strictly in order.
 //
-// A compressor deflates a chunk by itself: level 1, the 32 KiB as dictionary,
-// a sync flush at the end, or the final block for an entry's last chunk; and
-// it computes the chunk's CRC-32. A chunk's bounds and dictionary depend only
-// on positions in the stream, so its deflate data is the same whichever
-// compressor makes it and whenever: an entry's chunks end to end are one
-// deflate stream, and the archive is the same byte for byte for any number of
-// compressors. One compressor is the same code with N = 1.
+// A compressor deflates a chunk by itself: level 1, the 32 KiB before it as
+// dictionary, a sync flush at the end, or the final block for an entry's last
+// chunk; it computes the chunk's CRC-32 and lets go of the block buffer, which
+// returns to the pool when the reader and all four chunks are done with it.
+// A chunk's bounds and dictionary depend only on positions in the stream, so
+// its deflate data is the same whichever compressor makes it and whenever: an
+// entry's chunks end to end are one deflate stream, and the archive is the
+// same byte for byte for any number of compressors. One compressor is the
+// same code with N = 1. A recording that ends early gets an empty last chunk
+// (just the final block), or its header alone when no block was read.
 //
 // The writer takes the next task from the write queue, waits until its chunk
 // is compressed, and passes the deflate data to the zip writer, combining the
 // CRC-32s; it begins the entry at the entry's first chunk, finishes it at the
-// last, and gives each chunk back to the pool. Every console line of the
-// export comes from the writer, in entry order, where an export that handled
-// one whole recording after another would print it: what the reader found (a
-// failed or refused seek, a failed read, the stop signal) travels with the
-// last chunk of its recording, and a skipped recording is a task without a
-// chunk.
+// last, and gives each chunk back to the chunk pool. Every console line of
+// the export comes from the writer, in entry order, where an export that
+// handled one whole recording after another would print it: what the reader
+// found (a failed or refused seek, a failed read, the stop signal) travels
+// with the last chunk of its recording, and a skipped recording is a task
+// without a chunk.
 //
-// Memory: the pool holds 2N + 2 chunks of about 2.2 MiB (data, history,
-// deflate output), the reader one 4 MiB block, each compressor about 0.4 MiB
-// of deflate state: some 8.5 MiB + 4.8 MiB per compressor, whatever the size
-// of the card or the length of the recordings. The reader waits for a free
-// chunk when all are in use, so it is never more than the pool ahead of the
-// writer; a queue never holds more tasks than there are chunks, bar skipped
-// recordings, which are bounded by the write queue.
+// Memory: the chunk pool holds 2N + 2 chunks, each with room for its deflate
+// output (1.13 MiB); the block pool enough 4 MiB buffers for those chunks and
+// the block being read (2N + 2 chunks span at most (2N + 2) / 4 + 1 blocks,
+// plus one); each compressor has about 0.4 MiB of deflate state. That is
+// about 16 MiB for one compressor, 23 MiB for two, 82 MiB for sixteen,
+// whatever the size of the card or the length of the recordings. The reader
+// waits for a free block or chunk when all are in use, so it is never more
+// than the pools ahead of the writer; a queue never holds more tasks than
+// there are chunks, bar skipped recordings, which the write queue's capacity
+// bounds.
 //
 // Stopping: the reader ends by itself after the last recording, a failed read
 // or the stop signal. It hands on its recording's last chunk and closes both
 // queues; the compressors drain the compress queue and the writer the write
 // queue, so the archive keeps every entry read. When the archive fails, the
-// writer cancels the queues and the pool: every wait of the reader and the
+// writer cancels the queues and both pools: every wait of the reader and the
 // compressors returns at once, they stop after the block or chunk in hand,
 // and the writer joins them before it returns.
 
@@ -51,6 +61,7 @@
 #include <thread>
 #include <vector>
 
+#include "export/block_pool.hpp"
 #include "export/block_reader.hpp"
 #include "export/bounded_queue.hpp"
 #include "export/chunk_compressor.hpp"
@@ -60,10 +71,14 @@
 namespace quilbex::exporting {
 namespace {
 
+constexpr size_t chunksPerBlock = (scan::blockPayloadSize + Chunk::capacity - 1) / Chunk::capacity;
+
 void compressChunks(BoundedQueue<Chunk*>& queue) {
     ChunkCompressor compressor;
     while (const auto chunk = queue.pop()) {
         compressor.compress(**chunk);
+        // The writer may reuse the chunk once it is marked compressed.
+        if ((*chunk)->block) (*chunk)->block->release();
         (*chunk)->compressed.store(true, std::memory_order_release);
         (*chunk)->compressed.notify_one();
     }
@@ -74,12 +89,15 @@ void compressChunks(BoundedQueue<Chunk*>& queue) {
 WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, platform::Console& console,
                           const platform::DiagnosticLog& log) {
     const int compressors = std::clamp(request.threads, 1, maxCompressors);
-    // Enough chunks for every compressor to have one in hand and one waiting.
+    // Enough chunks for every compressor to have one in hand and one waiting,
+    // and enough blocks to hold them and the block being read.
     const auto chunkCount = static_cast<size_t>(2 * compressors + 2);
+    const size_t blockCount = (chunkCount + chunksPerBlock - 1) / chunksPerBlock + 2;
+    BlockPool blocks(blockCount, request.card.raw().bufferAlignment());
     ChunkPool pool(chunkCount);
     BoundedQueue<Chunk*> compressQueue(chunkCount);
     BoundedQueue<WriterTask> writeQueue(chunkCount);
-    BlockReader reader(request.table, request.card, pool, compressQueue, writeQueue, request.stopSignal);
+    BlockReader reader(request.table, request.card, blocks, pool, compressQueue, writeQueue, request.stopSignal);
 
     std::vector<std::thread> threads;
     threads.emplace_back([&reader] { reader.run(); });
@@ -94,6 +112,7 @@ WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, platform
             writeQueue.cancel();
             compressQueue.cancel();
             pool.cancel();
+            blocks.cancel();
             break;
         }
     }
