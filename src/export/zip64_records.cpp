@@ -11,28 +11,16 @@
 namespace quilbex::exporting {
 namespace {
 
-constexpr uint32_t localHeaderSignature = 0x04034b50;
-constexpr uint32_t centralHeaderSignature = 0x02014b50;
 constexpr uint32_t zip64EndSignature = 0x06064b50;
 constexpr uint32_t zip64LocatorSignature = 0x07064b50;
-constexpr uint32_t endSignature = 0x06054b50;
-constexpr size_t localHeaderSize = 30;
-constexpr size_t centralHeaderSize = 46;
 constexpr size_t zip64EndRecordSize = 56;
 constexpr size_t zip64LocatorSize = 20;
 constexpr size_t endRecordSize = 22;  // without its comment
 constexpr size_t largestComment = 0xFFFF;
-constexpr uint16_t zip64ExtraId = 0x0001;
-constexpr uint16_t zip64Version = 45;
-constexpr uint16_t countInZip64 = 0xFFFF;
-constexpr uint32_t sizeInZip64 = 0xFFFFFFFF;
 
-template <typename Bytes>
-uint64_t littleEndian(const Bytes& bytes, size_t offset, size_t width) {
-    uint64_t value = 0;
-    for (size_t i = 0; i < width; ++i) value |= uint64_t{static_cast<unsigned char>(bytes[offset + i])} << (8 * i);
-    return value;
-}
+}  // namespace
+
+namespace zip_layout {
 
 void appendLittleEndian(std::string& out, uint64_t value, size_t width) {
     for (size_t i = 0; i < width; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
@@ -50,7 +38,6 @@ bool writeAt(std::fstream& file, uint64_t position, const std::string& bytes) {
     return file.good();
 }
 
-// The data of the zip64 field among an entry's extra fields; empty if none.
 std::string_view zip64Field(std::string_view extra) {
     for (size_t at = 0; at + 4 <= extra.size();) {
         const auto size = static_cast<size_t>(littleEndian(extra, at + 2, 2));
@@ -60,6 +47,56 @@ std::string_view zip64Field(std::string_view extra) {
     }
     return {};
 }
+
+bool writeLocalZip64Sizes(std::fstream& file, uint64_t headerOffset, uint64_t uncompressedSize,
+                          uint64_t compressedSize) {
+    std::array<char, localHeaderSize> header{};
+    if (!readAt(file, headerOffset, header.data(), header.size()) ||
+        littleEndian(header, 0, 4) != localHeaderSignature)
+        return false;
+    const uint64_t nameSize = littleEndian(header, 26, 2);
+    std::string extra(littleEndian(header, 28, 2), '\0');
+    if (!readAt(file, headerOffset + localHeaderSize + nameSize, extra.data(), extra.size())) return false;
+    const std::string_view field = zip64Field(extra);
+    if (field.size() < 16) return false;
+
+    std::string sizes32;
+    appendLittleEndian(sizes32, sizeInZip64, 4);
+    appendLittleEndian(sizes32, sizeInZip64, 4);
+    std::string sizes64;
+    appendLittleEndian(sizes64, uncompressedSize, 8);
+    appendLittleEndian(sizes64, compressedSize, 8);
+    const uint64_t fieldOffset = static_cast<uint64_t>(field.data() - extra.data());
+    return writeAt(file, headerOffset + 18, sizes32) &&
+           writeAt(file, headerOffset + localHeaderSize + nameSize + fieldOffset, sizes64);
+}
+
+std::string zip64EndRecords(uint64_t entryCount, uint64_t directorySize, uint64_t directoryOffset,
+                            uint64_t recordPosition) {
+    std::string records;
+    appendLittleEndian(records, zip64EndSignature, 4);
+    appendLittleEndian(records, zip64EndRecordSize - 12, 8);  // the size that follows this field
+    appendLittleEndian(records, zip64Version, 2);             // made by
+    appendLittleEndian(records, zip64Version, 2);             // needed to extract
+    appendLittleEndian(records, 0, 4);                        // this disk
+    appendLittleEndian(records, 0, 4);                        // disk of the central directory
+    appendLittleEndian(records, entryCount, 8);               // on this disk
+    appendLittleEndian(records, entryCount, 8);               // in all
+    appendLittleEndian(records, directorySize, 8);
+    appendLittleEndian(records, directoryOffset, 8);
+
+    appendLittleEndian(records, zip64LocatorSignature, 4);
+    appendLittleEndian(records, 0, 4);  // disk of the zip64 record
+    appendLittleEndian(records, recordPosition, 8);
+    appendLittleEndian(records, 1, 4);  // disks in all
+    return records;
+}
+
+}  // namespace zip_layout
+
+namespace {
+
+using namespace zip_layout;
 
 struct EndRecords {
     uint64_t endPosition = 0;  // of the classic end record's signature
@@ -166,52 +203,6 @@ std::optional<CentralDirectory> readCentralDirectory(std::fstream& file, const E
     return directory;
 }
 
-// Both 32-bit sizes then say "see the zip64 field", which gets both sizes,
-// as minizip itself writes an entry whose uncompressed size reaches 4 GiB.
-bool writeLocalSizes(std::fstream& file, const LocalSizes& entry) {
-    std::array<char, localHeaderSize> header{};
-    if (!readAt(file, entry.headerOffset, header.data(), header.size()) ||
-        littleEndian(header, 0, 4) != localHeaderSignature)
-        return false;
-    const uint64_t nameSize = littleEndian(header, 26, 2);
-    std::string extra(littleEndian(header, 28, 2), '\0');
-    if (!readAt(file, entry.headerOffset + localHeaderSize + nameSize, extra.data(), extra.size())) return false;
-    const std::string_view field = zip64Field(extra);
-    if (field.size() < 16) return false;
-
-    std::string sizes32;
-    appendLittleEndian(sizes32, sizeInZip64, 4);
-    appendLittleEndian(sizes32, sizeInZip64, 4);
-    std::string sizes64;
-    appendLittleEndian(sizes64, entry.uncompressedSize, 8);
-    appendLittleEndian(sizes64, entry.compressedSize, 8);
-    const uint64_t fieldOffset = static_cast<uint64_t>(field.data() - extra.data());
-    return writeAt(file, entry.headerOffset + 18, sizes32) &&
-           writeAt(file, entry.headerOffset + localHeaderSize + nameSize + fieldOffset, sizes64);
-}
-
-// The zip64 record takes the end record's place, right after the central
-// directory; the locator and the end record follow it.
-std::string zip64EndRecords(const EndRecords& end, uint64_t entryCount) {
-    std::string records;
-    appendLittleEndian(records, zip64EndSignature, 4);
-    appendLittleEndian(records, zip64EndRecordSize - 12, 8);  // the size that follows this field
-    appendLittleEndian(records, zip64Version, 2);             // made by
-    appendLittleEndian(records, zip64Version, 2);             // needed to extract
-    appendLittleEndian(records, 0, 4);                        // this disk
-    appendLittleEndian(records, 0, 4);                        // disk of the central directory
-    appendLittleEndian(records, entryCount, 8);               // on this disk
-    appendLittleEndian(records, entryCount, 8);               // in all
-    appendLittleEndian(records, end.directorySize, 8);
-    appendLittleEndian(records, end.directoryOffset, 8);
-
-    appendLittleEndian(records, zip64LocatorSignature, 4);
-    appendLittleEndian(records, 0, 4);  // disk of the zip64 record
-    appendLittleEndian(records, end.endPosition, 8);
-    appendLittleEndian(records, 1, 4);  // disks in all
-    return records;
-}
-
 }  // namespace
 
 bool completeZip64Records(const std::string& path) {
@@ -225,11 +216,29 @@ bool completeZip64Records(const std::string& path) {
     if (!directory) return false;
 
     for (const LocalSizes& entry : directory->sizesMissingLocally)
-        if (!writeLocalSizes(file, entry)) return false;
+        if (!writeLocalZip64Sizes(file, entry.headerOffset, entry.uncompressedSize, entry.compressedSize))
+            return false;
+    // The zip64 record takes the end record's place, right after the central
+    // directory; the locator and the end record follow it.
     if (end->classicCount == countInZip64 && !end->hasZip64)
-        return writeAt(file, end->endPosition, zip64EndRecords(*end, directory->entryCount) + end->endBytes) &&
+        return writeAt(file, end->endPosition,
+                       zip64EndRecords(directory->entryCount, end->directorySize, end->directoryOffset,
+                                       end->endPosition) +
+                           end->endBytes) &&
                file.flush().good();
     return file.flush().good();
+}
+
+std::optional<uint64_t> countEntries(const std::string& path) {
+    std::fstream file(path, std::ios::in | std::ios::binary);
+    if (!file) return std::nullopt;
+    file.seekg(0, std::ios::end);
+    const auto fileSize = static_cast<uint64_t>(static_cast<std::streamoff>(file.tellg()));
+    const auto end = findEndRecords(file, fileSize);
+    if (!end) return std::nullopt;
+    const auto directory = readCentralDirectory(file, *end);
+    if (!directory) return std::nullopt;
+    return directory->entryCount;
 }
 
 }  // namespace quilbex::exporting

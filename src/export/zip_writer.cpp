@@ -36,49 +36,74 @@ ZipWriter::~ZipWriter() { close(); }
 
 bool ZipWriter::open(const std::string& path, int mode) {
     close();
+    failed_ = false;
+    entryCompressedSize_ = 0;
+    longEntries_.clear();
+    const bool appending = mode == appendMode;
+    // Counted before minizip starts writing over the old directory.
+    finishedEntries_ = appending ? countEntries(path) : uint64_t{0};
     zlib_filefunc64_def functions{};
     platform::fillZipFileFunctions(&functions);
-    const int append = mode == appendMode ? APPEND_STATUS_ADDINZIP : APPEND_STATUS_CREATE;
-    handle_ = zipOpen2_64(path.c_str(), append, nullptr, &functions);
+    handle_ = zipOpen2_64(path.c_str(), appending ? APPEND_STATUS_ADDINZIP : APPEND_STATUS_CREATE, nullptr,
+                          &functions);
     path_ = path;
     lastError_ = handle_ ? ZIP_OK : failed;
     return handle_ != nullptr;
 }
 
 bool ZipWriter::beginEntry(const std::string& name, uint32_t dosDate, uint64_t expectedSize) {
-    if (!handle_) return false;
+    if (!handle_ || failed_) return false;
     zip_fileinfo info{};
     info.dosDate = dosDate;
+    entryCompressedSize_ = 0;
     lastError_ = zipOpenNewFileInZip4_64(handle_, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
                                          announcedLevel, rawEntry, -MAX_WBITS, memoryLevel, Z_DEFAULT_STRATEGY,
                                          nullptr, 0, 0, 0, needsZip64(expectedSize) ? 1 : 0);
-    return lastError_ == ZIP_OK;
+    return lastError_ == ZIP_OK || fail(lastError_);
 }
 
 bool ZipWriter::writeCompressed(std::span<const std::byte> compressed) {
-    if (!handle_) return false;
+    if (!handle_ || failed_) return false;
     while (!compressed.empty()) {
         const auto piece = compressed.first(std::min(compressed.size(), largestWrite));
-        if (zipWriteInFileInZip(handle_, piece.data(), static_cast<unsigned>(piece.size())) < 0) {
-            lastError_ = failed;
-            return false;
-        }
+        if (zipWriteInFileInZip(handle_, piece.data(), static_cast<unsigned>(piece.size())) < 0) return fail(failed);
+        entryCompressedSize_ += piece.size();
         compressed = compressed.subspan(piece.size());
     }
     return true;
 }
 
 bool ZipWriter::finishEntry(uint64_t uncompressedSize, uint32_t crc) {
-    if (!handle_) return false;
+    if (!handle_ || failed_) return false;
     lastError_ = zipCloseFileInZipRaw64(handle_, uncompressedSize, crc);
-    return lastError_ == ZIP_OK;
+    if (lastError_ != ZIP_OK) return fail(lastError_);
+    if (finishedEntries_) {
+        if (entryCompressedSize_ >= largest32BitSize && uncompressedSize < largest32BitSize)
+            longEntries_.push_back({*finishedEntries_, uncompressedSize, entryCompressedSize_});
+        ++*finishedEntries_;
+    }
+    return true;
 }
 
 void ZipWriter::close() {
     if (!handle_) return;
-    lastError_ = zipClose(handle_, nullptr);
+    // minizip frees its state whatever becomes of its writes.
+    const int closed = zipClose(handle_, nullptr);
     handle_ = nullptr;
-    if (lastError_ == ZIP_OK && !completeZip64Records(path_)) lastError_ = ZIP_ERRNO;
+    if (!failed_ && closed == ZIP_OK) {
+        lastError_ = completeZip64Records(path_) ? ZIP_OK : ZIP_ERRNO;
+        return;
+    }
+    // minizip wrote no directory, part of one, or one that names the failed
+    // entry. When the salvage fails too, nothing more can be done.
+    if (!failed_) lastError_ = closed;
+    if (finishedEntries_) salvageArchive(path_, *finishedEntries_, longEntries_);
+}
+
+bool ZipWriter::fail(int error) {
+    lastError_ = error;
+    failed_ = true;
+    return false;
 }
 
 }  // namespace quilbex::exporting
