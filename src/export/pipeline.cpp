@@ -37,11 +37,11 @@
 // without a chunk.
 //
 // Memory: the chunk pool holds 2N + 2 chunks, each with room for its deflate
-// output (1.13 MiB); the block pool enough 4 MiB buffers for those chunks and
-// the block being read (2N + 2 chunks span at most (2N + 2) / 4 + 1 blocks,
-// plus one); each compressor has about 0.4 MiB of deflate state. That is
-// about 16 MiB for one compressor, 23 MiB for two, 82 MiB for sixteen,
-// whatever the size of the card or the length of the recordings. The reader
+// output (1.13 MiB); the block pool (2N + 2) / 4 + 1 buffers of 4 MiB, at
+// least two, so that one block is read while another is compressed; each
+// compressor has about 0.4 MiB of deflate state. That is about 13 MiB for one
+// compressor, 16 MiB for two, 78 MiB for sixteen, whatever the size of the
+// card or the length of the recordings. The reader
 // waits for a free block or chunk when all are in use, so it is never more
 // than the pools ahead of the writer; a queue never holds more tasks than
 // there are chunks, bar skipped recordings, which the write queue's capacity
@@ -90,9 +90,10 @@ WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, platform
                           const platform::DiagnosticLog& log) {
     const int compressors = std::clamp(request.threads, 1, maxCompressors);
     // Enough chunks for every compressor to have one in hand and one waiting,
-    // and enough blocks to hold them and the block being read.
+    // and enough blocks for the reader to read one while the compressors
+    // work through the chunks of the others.
     const auto chunkCount = static_cast<size_t>(2 * compressors + 2);
-    const size_t blockCount = (chunkCount + chunksPerBlock - 1) / chunksPerBlock + 2;
+    const size_t blockCount = chunkCount / chunksPerBlock + 1;
     BlockPool blocks(blockCount, request.card.raw().bufferAlignment());
     ChunkPool pool(chunkCount);
     BoundedQueue<Chunk*> compressQueue(chunkCount);
