@@ -40,7 +40,7 @@
 // output (1.13 MiB); the block pool (2N + 2) / 4 + 1 buffers of 4 MiB, at
 // least two, so that one block is read while another is compressed; each
 // compressor has about 0.4 MiB of deflate state. That is about 13 MiB for one
-// compressor, 16 MiB for two, 78 MiB for sixteen, whatever the size of the
+// compressor, 16 MiB for two, 80 MiB for sixteen, whatever the size of the
 // card or the length of the recordings. The reader
 // waits for a free block or chunk when all are in use, so it is never more
 // than the pools ahead of the writer; a queue never holds more tasks than
