@@ -7,12 +7,12 @@
 // until it is compressed. Chunks are allocated once and reused.
 
 #include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <span>
 
+#include "export/done_flag.hpp"
 #include "export/recording_end.hpp"
 
 namespace quilbex::exporting {
@@ -41,7 +41,7 @@ struct Chunk {
         deflated = false;
         compressedLength = 0;
         crc = 0;
-        compressed.store(false, std::memory_order_relaxed);
+        compressed.reset();
     }
 
     // Set by the reader before the chunk is handed on.
@@ -63,7 +63,7 @@ struct Chunk {
     std::span<const std::byte> compressedData() const { return {compressed_.get(), compressedLength}; }
 
     // The compressor's release of the fields above to the writer.
-    std::atomic<bool> compressed{false};
+    DoneFlag compressed;
 
 private:
     std::unique_ptr<std::byte[]> compressed_;

@@ -19,7 +19,7 @@ bool EntryWriter::take(const WriterTask& task) {
         return true;
     }
     const Chunk& chunk = *task.chunk;
-    chunk.compressed.wait(false, std::memory_order_acquire);
+    chunk.compressed.wait();
     if (chunk.first) beginEntry(chunk.recording);
     return chunk.last ? finishEntry(chunk) : continueEntry(chunk);
 }

@@ -79,8 +79,7 @@ void compressChunks(BoundedQueue<Chunk*>& queue) {
         compressor.compress(**chunk);
         // The writer may reuse the chunk once it is marked compressed.
         if ((*chunk)->block) (*chunk)->block->release();
-        (*chunk)->compressed.store(true, std::memory_order_release);
-        (*chunk)->compressed.notify_one();
+        (*chunk)->compressed.set();
     }
 }
 
