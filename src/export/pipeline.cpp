@@ -25,6 +25,8 @@
 // same byte for byte for any number of compressors. One compressor is the
 // same code with N = 1. A recording that ends early gets an empty last chunk
 // (just the final block), or its header alone when no block was read.
+// Compressors run at a lower priority than the reader, so that when the
+// cores are busy the card still gets its next read at once.
 //
 // The writer takes the next task from the write queue, waits until its chunk
 // is compressed, and passes the deflate data to the zip writer, combining the
@@ -67,6 +69,7 @@
 #include "export/chunk_compressor.hpp"
 #include "export/chunk_pool.hpp"
 #include "export/progress.hpp"
+#include "platform/thread_priority.hpp"
 
 namespace quilbex::exporting {
 namespace {
@@ -74,6 +77,8 @@ namespace {
 constexpr size_t chunksPerBlock = (scan::blockPayloadSize + Chunk::capacity - 1) / Chunk::capacity;
 
 void compressChunks(BoundedQueue<Chunk*>& queue) {
+    // The reader comes first: a card kept waiting is time lost for good.
+    platform::lowerCurrentThreadPriority();
     ChunkCompressor compressor;
     while (const auto chunk = queue.pop()) {
         compressor.compress(**chunk);
