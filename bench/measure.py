@@ -100,8 +100,8 @@ def fmt_bytes(n: Optional[int]) -> str:
     return "-" if n is None else f"{n:,}"
 
 
-def fmt(value, spec: str) -> str:
-    return "-" if value is None else format(value, spec)
+def fmt(value, fmt_code: str) -> str:
+    return "-" if value is None else format(value, fmt_code)
 
 
 def table(headers, rows, right=None) -> str:

@@ -42,19 +42,19 @@ bool has_hex_prefix(std::string_view text) {
 
 TimeSpec parse_raw(std::string_view text) {
     std::string_view digits = text.substr(2);
-    TimeSpec spec;
-    spec.raw = true;
+    TimeSpec parsed;
+    parsed.raw = true;
     auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(),
-                                     spec.raw_value, 16);
+                                     parsed.raw_value, 16);
     if (digits.empty() || digits.size() > 8 || ec != std::errc{} ||
         end != digits.data() + digits.size())
         throw Error("bad raw time '" + std::string(text) + "' (want 0x + 1-8 hex digits)");
-    return spec;
+    return parsed;
 }
 
 TimeSpec parse_civil(std::string_view text) {
-    TimeSpec spec;
-    CivilTime& t = spec.civil;
+    TimeSpec parsed;
+    CivilTime& t = parsed.civil;
     const bool shaped = text.size() == 19 && text[4] == '-' && text[7] == '-' &&
                         text[10] == 'T' && text[13] == ':' && text[16] == ':';
     const bool ok = shaped && parse_digits(text, 0, 4, t.year) &&
@@ -68,7 +68,7 @@ TimeSpec parse_civil(std::string_view text) {
     if (!is_valid(t))
         throw Error("time '" + std::string(text) +
                     "' is not a valid date between 1980 and 2107; use a raw 0x value");
-    return spec;
+    return parsed;
 }
 
 }  // namespace
@@ -119,9 +119,9 @@ std::uint32_t encode_dos_time(const CivilTime& t) {
            static_cast<std::uint32_t>(t.second / 2);
 }
 
-std::uint32_t resolve_time(const TimeSpec& spec, std::uint64_t offset_minutes) {
-    if (spec.raw) return spec.raw_value;
-    return encode_dos_time(add_minutes(spec.civil, offset_minutes));
+std::uint32_t resolve_time(const TimeSpec& parsed, std::uint64_t offset_minutes) {
+    if (parsed.raw) return parsed.raw_value;
+    return encode_dos_time(add_minutes(parsed.civil, offset_minutes));
 }
 
 }  // namespace mkcard
