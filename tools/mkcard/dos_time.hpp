@@ -37,6 +37,6 @@ std::uint32_t encode_dos_time(const CivilTime& t);
 
 // A raw pattern is the same for every recording it applies to; a calendar
 // time moves on by offset_minutes.
-std::uint32_t resolve_time(const TimeSpec& spec, std::uint64_t offset_minutes);
+std::uint32_t resolve_time(const TimeSpec& parsed, std::uint64_t offset_minutes);
 
 }  // namespace mkcard
