@@ -20,6 +20,7 @@
 
 #include "export/zip_salvage.hpp"
 #include "export/zip_writer.hpp"
+#include "archive_readers.hpp"
 #include "test_support.hpp"
 
 namespace quilbex::exporting {
@@ -30,26 +31,9 @@ using testing::TempDir;
 constexpr uint32_t march5th2017At140732 = 0x4A6570F0;
 constexpr uint32_t june30th2019At235958 = 0x4EDEBF7D;
 
-std::string output(const std::string& command) {
-    std::string text;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return text;
-    char buffer[65536];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    ::pclose(pipe);
-    return text;
-}
-
-bool unzipTestPasses(const std::string& archive) {
-    return std::system(("unzip -t -q '" + archive + "' >/dev/null").c_str()) == 0;
-}
-
-// Runs a Python script with the archive as its argument, zipfile imported
-// and the archive opened as z.
-std::string python(const std::string& script, const std::string& archive) {
-    return output("python3 -c 'import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\n" + script + "' '" + archive +
-                  "' 2>&1");
-}
+using testing::output;
+using testing::python;
+using testing::unzipTestPasses;
 
 std::string contents(const std::string& path) {
     std::ifstream file(path, std::ios::binary);

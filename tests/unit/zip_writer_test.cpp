@@ -15,53 +15,19 @@
 
 #include "export/zip64_records.hpp"
 #include "export/zip_writer.hpp"
+#include "archive_readers.hpp"
+#include "test_support.hpp"
 
 namespace quilbex::exporting {
 namespace {
 
 constexpr uint32_t march5th2017At140732 = 0x4A6570F0;
 
-// A directory removed with everything in it at the end of the test.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quilbex-zip-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+using testing::TempDir;
 
-    std::string path(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
-std::string output(const std::string& command) {
-    std::string text;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return text;
-    char buffer[65536];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    ::pclose(pipe);
-    return text;
-}
-
-bool unzipTestPasses(const std::string& archive) {
-    return std::system(("unzip -t -q '" + archive + "' >/dev/null").c_str()) == 0;
-}
-
-// Runs a Python script with the archive as its argument, zipfile imported
-// and the archive opened as z.
-std::string python(const std::string& script, const std::string& archive) {
-    return output("python3 -c 'import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\n" + script + "' '" + archive +
-                  "' 2>&1");
-}
+using testing::output;
+using testing::python;
+using testing::unzipTestPasses;
 
 // Deflate streams as the export pipeline hands them over: raw, level 1.
 class RawDeflater {
