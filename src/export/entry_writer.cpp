@@ -30,7 +30,7 @@ void EntryWriter::beginEntry(int32_t k) {
     recording_ = k;
     name_ = recordingName(k, startTime);
     date_ = makeFileInfo(entryTimeFrom(startTime), startTime);
-    plannedLength_ = buildWavHeader(payloadBytes).size() + payloadBytes;
+    plannedLength_ = wavHeaderSizeFor(payloadBytes) + payloadBytes;
     begun_ = zip_.beginEntry(name_, date_.dosDate, plannedLength_);
     length_ = 0;
     crc_ = 0;

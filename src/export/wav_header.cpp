@@ -87,8 +87,12 @@ std::vector<std::byte> buildRf64Header(uint64_t payloadBytes) {
     return header.take();
 }
 
+size_t wavHeaderSizeFor(uint64_t payloadBytes) {
+    return riffSizeOverhead + payloadBytes > UINT32_MAX ? rf64HeaderSize : wavHeaderSize;
+}
+
 std::vector<std::byte> buildWavHeader(uint64_t payloadBytes) {
-    if (riffSizeOverhead + payloadBytes > UINT32_MAX) return buildRf64Header(payloadBytes);
+    if (wavHeaderSizeFor(payloadBytes) == rf64HeaderSize) return buildRf64Header(payloadBytes);
     return riffHeader(static_cast<uint32_t>(payloadBytes));
 }
 

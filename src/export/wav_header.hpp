@@ -15,6 +15,10 @@ inline constexpr size_t rf64HeaderSize = 92;
 // whole file (header plus payload).
 std::vector<std::byte> buildWavHeader(uint64_t payloadBytes);
 
+// The length of that header: wavHeaderSize, or rf64HeaderSize when the sizes
+// outgrow 32 bits.
+size_t wavHeaderSizeFor(uint64_t payloadBytes);
+
 // The RF64 form for any payload, which buildWavHeader picks only when it must:
 // small RF64 files let the tests check the form against real readers.
 std::vector<std::byte> buildRf64Header(uint64_t payloadBytes);
