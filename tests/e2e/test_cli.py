@@ -10,24 +10,9 @@ import subprocess
 import time
 import unittest
 
-from quilbex_support import HINT, binary, file_state, make_card, run, temp_dir
+from quilbex_support import HINT, PROMPT, USAGE, binary, file_state, make_card, run, temp_dir
 
-USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
-         b"\n"
-         b"Usage: \n"
-         b"       quilbex [options] <drive> <zip filename> : extract wav files to zip\n"
-         b"       quilbex [options]\n"
-         b"\n"
-         b"Options:\n"
-         b"        -h - display this help message.\n"
-         b"        -v - display version info.\n"
-         b"        -V - Verbose output\n"
-         b"        -t - show elapsed time\n"
-         b"\n"
-         b"Example:\n"
-         b"    quilbex E: C:\\temp\\out.zip\n")
 VERSION_PREFIX = b"quilbex v.2.2.3b ("
-PROMPT = b"Overwrite existing file? (y/n): "
 
 
 def zlib_version():

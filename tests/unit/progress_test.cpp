@@ -1,41 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "export/progress.hpp"
+#include "test_support.hpp"
 
 namespace quilbex::exporting {
 namespace {
 
-// A console whose standard output is kept in memory.
-class MemoryConsole {
-public:
-    MemoryConsole() : out_(open_memstream(&buffer_, &size_)), console_(out_, stderr) {}
-    ~MemoryConsole() {
-        std::fclose(out_);
-        std::free(buffer_);
-    }
-    MemoryConsole(const MemoryConsole&) = delete;
-    MemoryConsole& operator=(const MemoryConsole&) = delete;
-
-    platform::Console& console() { return console_; }
-    // Everything written so far; a memory stream publishes only when flushed.
-    std::string out() {
-        std::fflush(out_);
-        return {buffer_, size_};
-    }
-
-private:
-    char* buffer_ = nullptr;
-    size_t size_ = 0;
-    std::FILE* out_;
-    platform::Console console_;
-};
-
 TEST(Progress, verbose_reports_one_line_per_recording) {
-    MemoryConsole memory;
+    testing::CapturedConsole memory;
     Progress progress(memory.console(), 12, "/tmp/out.zip", true);
     progress.report(1, "wav0000_2017_03_05__14_07_32.wav", 1234567);
     progress.report(12, "wav0011_2017_03_05__14_08_00.wav", 56);
@@ -45,7 +19,7 @@ TEST(Progress, verbose_reports_one_line_per_recording) {
 }
 
 TEST(Progress, in_place_line_blanks_the_previous_one_first) {
-    MemoryConsole memory;
+    testing::CapturedConsole memory;
     Progress progress(memory.console(), 10, "out.zip", false);
     progress.report(9, "a_long_name.wav", 100);
     const std::string first = "Adding [9/10]: a_long_name.wav";

@@ -7,11 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "archive_readers.hpp"
 #include "export/wav_header.hpp"
 #include "scan/block_format.hpp"
 
 namespace quilbex::exporting {
 namespace {
+
+using testing::output;
 
 uint64_t field(const std::vector<std::byte>& header, size_t offset, size_t width) {
     uint64_t value = 0;
@@ -99,16 +102,6 @@ protected:
         file.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
         file << std::string(payloadBytes, '\x01');
         return path_;
-    }
-
-    static std::string output(const std::string& command) {
-        std::string text;
-        std::FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe) return text;
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-        ::pclose(pipe);
-        return text;
     }
 
 private:

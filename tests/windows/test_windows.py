@@ -24,23 +24,8 @@ import tempfile
 import unittest
 import zipfile
 
-BLOCK = 4 * 1024 * 1024
-USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
-         b"\n"
-         b"Usage: \n"
-         b"       quilbex [options] <drive> <zip filename> : extract wav files to zip\n"
-         b"       quilbex [options]\n"
-         b"\n"
-         b"Options:\n"
-         b"        -h - display this help message.\n"
-         b"        -v - display version info.\n"
-         b"        -V - Verbose output\n"
-         b"        -t - show elapsed time\n"
-         b"\n"
-         b"Example:\n"
-         b"    quilbex E: C:\\temp\\out.zip\n")
-HINT = b"Try 'quilbex -h' for help\n"
-PROMPT = b"Overwrite existing file? (y/n): "
+from quilbex_support import BLOCK, HINT, PROMPT, USAGE
+
 
 # FormatMessageA's texts as wine 8.0 words them (Windows words them
 # differently); each ends in the system's own "\r\n".
