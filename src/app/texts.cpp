@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "app/version.hpp"
+
 namespace quilbex::app {
 namespace {
 
@@ -40,8 +42,8 @@ void printUsage(platform::Console& console) {
 }
 
 void printVersion(platform::Console& console) {
-    console.outLine("quilbex v." + std::to_string(2) + "." + std::to_string(2) + "." + std::to_string(3) +
-                    std::string(versionSuffix) + " (" + ZLIB_VERSION + ")");
+    console.outLine("quilbex v." + std::string(projectVersion) + std::string(versionSuffix) + " (" + ZLIB_VERSION +
+                    ")");
 }
 
 void printHint(platform::Console& console) { console.errLine(hintText); }
