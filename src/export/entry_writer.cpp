@@ -21,16 +21,16 @@ bool EntryWriter::take(const WriterTask& task) {
     const Chunk& chunk = *task.chunk;
     chunk.compressed.wait();
     if (chunk.first) beginEntry(chunk.recording);
+    length_ += chunk.data.size();
     return chunk.last ? finishEntry(chunk) : continueEntry(chunk);
 }
 
 void EntryWriter::beginEntry(int32_t k) {
     const uint32_t startTime = table_.startTimes[static_cast<size_t>(k)];
-    const auto payloadBytes = static_cast<uint64_t>(table_.blockCount(k)) * scan::blockPayloadSize;
     recording_ = k;
     name_ = recordingName(k, startTime);
     date_ = makeFileInfo(entryTimeFrom(startTime), startTime);
-    plannedLength_ = wavHeaderSizeFor(payloadBytes) + payloadBytes;
+    plannedLength_ = wavFileSizeFor(table_.payloadBytes(k));
     begun_ = zip_.beginEntry(name_, date_.dosDate, plannedLength_);
     length_ = 0;
     crc_ = 0;
@@ -52,7 +52,7 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
     // Reading stopped inside the recording: it is stored, but announced no
     // more than it would have been had the export ended at that read.
     const bool readingStopped = reason == Reason::readFailed || reason == Reason::interrupted;
-    if (!readingStopped) reportRecordingRead(chunk.end, length_ + chunk.data.size());
+    if (!readingStopped) reportRecordingRead(chunk.end, length_);
     const bool stored = begun_ && write(chunk) && zip_.finishEntry(length_, crc_);
     if (reason == Reason::readFailed) {
         outcome_ = {ExportStatus::readFailed, chunk.end.readFailure};
@@ -71,7 +71,6 @@ bool EntryWriter::write(const Chunk& chunk) {
     if (!chunk.deflated || !zip_.writeCompressed(chunk.compressedData())) return false;
     // A chunk is about 1 MiB, within z_off_t even where it is 32 bits wide.
     crc_ = static_cast<uint32_t>(crc32_combine(crc_, chunk.crc, static_cast<z_off_t>(chunk.data.size())));
-    length_ += chunk.data.size();
     return true;
 }
 

@@ -147,8 +147,7 @@ std::vector<StoredEntry> readArchive(const std::string& path) {
 
 // The entry of recording k holding its first `blocksRead` blocks' payloads.
 std::string expectedEntry(const CardImage& image, int32_t k, int32_t blocksRead) {
-    const auto payloadBytes = static_cast<uint64_t>(image.table.blockCount(k)) * scan::blockPayloadSize;
-    const auto header = buildWavHeader(payloadBytes);
+    const auto header = buildWavHeader(image.table.payloadBytes(k));
     std::string entry(reinterpret_cast<const char*>(header.data()), header.size());
     entry.append(reinterpret_cast<const char*>(image.payloads[static_cast<size_t>(k)].data()),
                  static_cast<size_t>(blocksRead) * scan::blockPayloadSize);
