@@ -22,6 +22,7 @@ bool EntryWriter::take(const WriterTask& task) {
     chunk.compressed.wait();
     if (chunk.first) beginEntry(chunk.recording);
     length_ += chunk.data.size();
+    progress_.advance(chunk.data.size());
     return chunk.last ? finishEntry(chunk) : continueEntry(chunk);
 }
 
@@ -34,6 +35,7 @@ void EntryWriter::beginEntry(int32_t k) {
     begun_ = zip_.beginEntry(name_, date_.dosDate, plannedLength_);
     length_ = 0;
     crc_ = 0;
+    progress_.begin(k + 1, name_);
 }
 
 bool EntryWriter::continueEntry(const Chunk& chunk) {
@@ -81,6 +83,7 @@ void EntryWriter::logRefusedSeek(int32_t block) {
 }
 
 void EntryWriter::reportSkipped(int32_t k) {
+    progress_.endLine();
     logRefusedSeek(table_.firstBlock(k));
     console_.errLine("Can't extract file: " + recordingName(k, table_.startTimes[static_cast<size_t>(k)]));
     console_.errLine("Skipping file");
@@ -89,6 +92,9 @@ void EntryWriter::reportSkipped(int32_t k) {
 // What follows the reading of a whole recording: the reason it ended early,
 // its progress line and its date warnings.
 void EntryWriter::reportRecordingRead(const RecordingEnd& end, uint64_t length) {
+    // A live progress line stays above the messages rather than under them.
+    if (end.reason == Reason::seekFailed || end.reason == Reason::seekRefused || !date_.warnings.empty())
+        progress_.endLine();
     if (end.reason == Reason::seekFailed) {
         console_.outLine("Error: " + std::to_string(static_cast<unsigned>(end.seekError)));
         platform::printSystemError(console_, end.seekError);
