@@ -1,14 +1,10 @@
-"""The live progress line on a terminal, black-box: quilbex writes to a
-pseudo-terminal of 60 or 200 columns while it reads one long recording from
-a card that quilbex-cardfs serves at a set rate through a loop device.
-
-The line must be shown while the card is read and redrawn several times
-within the recording, its percent must never go down, the rate it shows
-must match the bytes the terminal saw go by, no line may reach the last
-column (a character there wraps the line on some terminals), and the screen
-must end with the last line drawn, without stray characters, then the
-summary and the -t time. Needs root, FUSE, QUILBEX_BIN, QUILBEX_MKCARD and
-QUILBEX_CARDFS.
+"""The live progress line, black-box: quilbex on a pseudo-terminal of 60 or
+200 columns reads one long recording from a card that quilbex-cardfs serves
+at a set rate through a loop device. The line must be shown and redrawn
+while the card is read, its percent never go down, its rate match the bytes
+the terminal saw go by, no line reach the last column, and the screen end
+with the last line drawn (no stray characters), the summary and the -t time.
+Needs root, FUSE, QUILBEX_BIN, QUILBEX_MKCARD and QUILBEX_CARDFS.
 """
 
 import bisect

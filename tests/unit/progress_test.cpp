@@ -133,15 +133,5 @@ TEST(RateMeter, averages_the_last_seconds_and_falls_to_zero_when_bytes_stop) {
     EXPECT_EQ(*meter.bytesPerSecond(), 0.0);
 }
 
-TEST(RateMeter, knows_no_rate_until_its_samples_span_a_second) {
-    RateMeter meter;
-    EXPECT_FALSE(meter.bytesPerSecond());
-    meter.add(0, 0);
-    meter.add(999, 1000);
-    EXPECT_FALSE(meter.bytesPerSecond());
-    meter.add(1000, 2000);
-    EXPECT_EQ(meter.bytesPerSecond(), 2000.0);
-}
-
 }  // namespace
 }  // namespace quilbex::exporting

@@ -50,11 +50,5 @@ TEST(ProgressText, fitting_drops_fields_from_the_right_and_keeps_the_last_column
     EXPECT_EQ(fitToWidth(head, fields, 0), fitToWidth(head, fields, 80));
 }
 
-TEST(ProgressText, summary_gives_recordings_bytes_time_and_average_rate) {
-    EXPECT_EQ(summaryText(12, 7'500'000'000, 85'000), "12 recordings, 7.5 GB in 1:25 (88 MB/s)");
-    EXPECT_EQ(summaryText(1, 4'194'328, 2'000), "1 recording, 4.2 MB in 0:02 (2.1 MB/s)");
-    EXPECT_EQ(summaryText(1, 0, 0), "1 recording, 0.0 MB in 0:00 (0.0 MB/s)");
-}
-
 }  // namespace
 }  // namespace quilbex::exporting
