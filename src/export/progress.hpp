@@ -39,7 +39,8 @@ public:
     // entry. In the live form only counted, for the summary.
     void report(int32_t n, const std::string& name, uint64_t length);
 
-    // The rest only act in the live form.
+    // The calls below act in the live form only.
+
     // Recording n is being read from now on.
     void begin(int32_t n, const std::string& name);
     // Bytes more of it were read; redraws the line when a refresh is due.
