@@ -1,6 +1,7 @@
 #include "app/driver.hpp"
 
 #include <cstdlib>
+#include <optional>
 
 #include "app/elapsed_time.hpp"
 #include "app/options.hpp"
@@ -11,6 +12,7 @@
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
 #include "platform/interrupt.hpp"
+#include "platform/terminal.hpp"
 #include "scan/card_scan.hpp"
 
 namespace quilbex::app {
@@ -32,10 +34,18 @@ int reportInterrupted(platform::Console& console) {
     return platform::interruptExitStatus(platform::interruptSignal().load());
 }
 
-void reportElapsedTime(platform::Console& console, const Options& options, int32_t start) {
+// A terminal gets the live progress line, unless each recording is to get a
+// line of its own.
+std::optional<exporting::Terminal> liveTerminal(const Options& options) {
+    if (options.verbose || !platform::standardOutputIsTerminal()) return std::nullopt;
+    return exporting::Terminal{platform::standardOutputColumns};
+}
+
+void reportElapsedTime(platform::Console& console, const Options& options, bool live, int32_t start) {
     if (!options.verbose && !options.showElapsedTime) return;
-    // Ends the progress line that is rewritten in place when not verbose.
-    if (!options.verbose) console.outLine("");
+    // Ends the progress line that is rewritten in place when not verbose; the
+    // live one is ended by its summary.
+    if (!options.verbose && !live) console.outLine("");
     console.outLine(formatElapsedTime(elapsedTimeBetween(start, platform::processMilliseconds())));
 }
 
@@ -53,11 +63,13 @@ int64_t checkBeforeOpening(platform::Console& console, const Options& options) {
 }
 
 int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                    card::CardDevice& card, const scan::RecordingTable& table) {
+                    const std::optional<exporting::Terminal>& terminal, card::CardDevice& card,
+                    const scan::RecordingTable& table) {
     platform::deleteFile(options.zipPath);
     exporting::ExportRequest request{table, card, options.zipPath, options.verbose,
                                      exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
     request.stopSignal = &platform::interruptSignal();
+    request.terminal = terminal;
     switch (exporting::exportRecordings(request, console, log)) {
     case exporting::ExportStatus::completed:
         return success;
@@ -100,8 +112,9 @@ int extract(platform::Console& console, const Options& options) {
         return failure;
     }
 
-    const int status = exportToArchive(console, log, options, *card, scan.table);
-    if (status == success) reportElapsedTime(console, options, start);
+    const auto terminal = liveTerminal(options);
+    const int status = exportToArchive(console, log, options, terminal, *card, scan.table);
+    if (status == success) reportElapsedTime(console, options, terminal.has_value(), start);
     return status;
 }
 

@@ -32,7 +32,7 @@ void BlockReader::run() {
 bool BlockReader::readRecording(int32_t k) {
     const int32_t first = table_.firstBlock(k);
     const int32_t end = table_.endBlock(k);
-    const auto header = buildWavHeader(static_cast<uint64_t>(table_.blockCount(k)) * scan::blockPayloadSize);
+    const auto header = buildWavHeader(table_.payloadBytes(k));
     RecordingEnd ending;
     for (int32_t block = first; block < end; ++block) {
         BlockBuffer* buffer = blocks_.acquire();

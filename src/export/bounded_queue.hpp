@@ -4,6 +4,7 @@
 // the consumers drain what is left; cancelling wakes everyone at once and
 // drops what is left, which is how a failure stops the pipeline.
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -31,11 +32,19 @@ public:
     std::optional<T> pop() {
         std::unique_lock lock(mutex_);
         notEmpty_.wait(lock, [&] { return !items_.empty() || closed_; });
-        if (items_.empty()) return std::nullopt;
-        T item = std::move(items_.front());
-        items_.pop_front();
-        notFull_.notify_one();
-        return item;
+        return takeFront();
+    }
+
+    struct Popped {
+        std::optional<T> item;  // as from pop(), unless timed out
+        bool timedOut = false;  // true when the queue stayed empty and open
+    };
+
+    // pop() that waits no longer than the timeout.
+    Popped popFor(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        if (!notEmpty_.wait_for(lock, timeout, [&] { return !items_.empty() || closed_; })) return {{}, true};
+        return {takeFront(), false};
     }
 
     void close() {
@@ -54,6 +63,15 @@ public:
     }
 
 private:
+    // Called with the lock held.
+    std::optional<T> takeFront() {
+        if (items_.empty()) return std::nullopt;
+        T item = std::move(items_.front());
+        items_.pop_front();
+        notFull_.notify_one();
+        return item;
+    }
+
     std::mutex mutex_;
     std::condition_variable notFull_;
     std::condition_variable notEmpty_;

@@ -21,19 +21,21 @@ bool EntryWriter::take(const WriterTask& task) {
     const Chunk& chunk = *task.chunk;
     chunk.compressed.wait();
     if (chunk.first) beginEntry(chunk.recording);
+    length_ += chunk.data.size();
+    progress_.advance(chunk.data.size());
     return chunk.last ? finishEntry(chunk) : continueEntry(chunk);
 }
 
 void EntryWriter::beginEntry(int32_t k) {
     const uint32_t startTime = table_.startTimes[static_cast<size_t>(k)];
-    const auto payloadBytes = static_cast<uint64_t>(table_.blockCount(k)) * scan::blockPayloadSize;
     recording_ = k;
     name_ = recordingName(k, startTime);
     date_ = makeFileInfo(entryTimeFrom(startTime), startTime);
-    plannedLength_ = wavHeaderSizeFor(payloadBytes) + payloadBytes;
+    plannedLength_ = wavFileSizeFor(table_.payloadBytes(k));
     begun_ = zip_.beginEntry(name_, date_.dosDate, plannedLength_);
     length_ = 0;
     crc_ = 0;
+    progress_.begin(k + 1, name_);
 }
 
 bool EntryWriter::continueEntry(const Chunk& chunk) {
@@ -52,7 +54,7 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
     // Reading stopped inside the recording: it is stored, but announced no
     // more than it would have been had the export ended at that read.
     const bool readingStopped = reason == Reason::readFailed || reason == Reason::interrupted;
-    if (!readingStopped) reportRecordingRead(chunk.end, length_ + chunk.data.size());
+    if (!readingStopped) reportRecordingRead(chunk.end, length_);
     const bool stored = begun_ && write(chunk) && zip_.finishEntry(length_, crc_);
     if (reason == Reason::readFailed) {
         outcome_ = {ExportStatus::readFailed, chunk.end.readFailure};
@@ -71,7 +73,6 @@ bool EntryWriter::write(const Chunk& chunk) {
     if (!chunk.deflated || !zip_.writeCompressed(chunk.compressedData())) return false;
     // A chunk is about 1 MiB, within z_off_t even where it is 32 bits wide.
     crc_ = static_cast<uint32_t>(crc32_combine(crc_, chunk.crc, static_cast<z_off_t>(chunk.data.size())));
-    length_ += chunk.data.size();
     return true;
 }
 
@@ -82,6 +83,7 @@ void EntryWriter::logRefusedSeek(int32_t block) {
 }
 
 void EntryWriter::reportSkipped(int32_t k) {
+    progress_.endLine();
     logRefusedSeek(table_.firstBlock(k));
     console_.errLine("Can't extract file: " + recordingName(k, table_.startTimes[static_cast<size_t>(k)]));
     console_.errLine("Skipping file");
@@ -90,6 +92,9 @@ void EntryWriter::reportSkipped(int32_t k) {
 // What follows the reading of a whole recording: the reason it ended early,
 // its progress line and its date warnings.
 void EntryWriter::reportRecordingRead(const RecordingEnd& end, uint64_t length) {
+    // A live progress line stays above the messages rather than under them.
+    if (end.reason == Reason::seekFailed || end.reason == Reason::seekRefused || !date_.warnings.empty())
+        progress_.endLine();
     if (end.reason == Reason::seekFailed) {
         console_.outLine("Error: " + std::to_string(static_cast<unsigned>(end.seekError)));
         platform::printSystemError(console_, end.seekError);

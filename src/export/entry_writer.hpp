@@ -59,8 +59,10 @@ private:
     EntryDate date_;
     uint64_t plannedLength_ = 0;  // header plus every block's payload
     bool begun_ = false;          // false when the archive refused the entry
-    uint64_t length_ = 0;         // uncompressed bytes stored so far
-    uint32_t crc_ = 0;            // CRC-32 of those bytes
+    // The entry's bytes taken so far: all stored, unless the archive refused
+    // the entry, which is still read whole for its progress line.
+    uint64_t length_ = 0;
+    uint32_t crc_ = 0;  // CRC-32 of the bytes stored
 };
 
 }  // namespace quilbex::exporting

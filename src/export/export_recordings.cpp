@@ -2,9 +2,21 @@
 
 #include "card/sector_reader.hpp"
 #include "export/pipeline.hpp"
+#include "export/wav_header.hpp"
 #include "export/zip_writer.hpp"
 
 namespace quilbex::exporting {
+namespace {
+
+Progress makeProgress(const ExportRequest& request, platform::Console& console) {
+    const scan::RecordingTable& table = request.table;
+    if (!request.terminal) return {console, table.recordingCount, request.zipPath, request.verbose};
+    uint64_t totalBytes = 0;
+    for (int32_t k = 0; k < table.recordingCount; ++k) totalBytes += wavFileSizeFor(table.payloadBytes(k));
+    return {console, table.recordingCount, totalBytes, *request.terminal};
+}
+
+}  // namespace
 
 ExportStatus exportRecordings(const ExportRequest& request, platform::Console& console,
                               const platform::DiagnosticLog& log) {
@@ -12,10 +24,12 @@ ExportStatus exportRecordings(const ExportRequest& request, platform::Console& c
     // The export goes on without an archive: the first recording is still
     // read, and storing it fails with its own message.
     if (!zip.open(request.zipPath, 1)) console.errLine("Error: Can't make the zip file. Bad filename?");
-    const WriterOutcome outcome = runPipeline(request, zip, console, log);
+    Progress progress = makeProgress(request, console);
+    const WriterOutcome outcome = runPipeline(request, zip, progress, console, log);
     // Every entry stored so far stays readable, whatever ended the export.
     zip.close();
     if (outcome.readFailure) card::reportReadFailure(console, *outcome.readFailure);
+    if (outcome.status == ExportStatus::completed) progress.summarize();
     return outcome.status;
 }
 

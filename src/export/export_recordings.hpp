@@ -3,9 +3,11 @@
 // of a new zip archive.
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 #include "card/card_device.hpp"
+#include "export/progress.hpp"
 #include "scan/recording_table.hpp"
 
 namespace quilbex::exporting {
@@ -28,6 +30,10 @@ struct ExportRequest {
     // Once it points to a non-zero value, reading stops before the next
     // block; the recording being read is stored with what was read.
     const std::atomic<int>* stopSignal = nullptr;
+    // Set when standard output is a terminal and not verbose: the progress
+    // line then shows bytes, rate and time left, and a summary ends a
+    // completed export.
+    std::optional<Terminal> terminal = std::nullopt;
 };
 
 ExportStatus exportRecordings(const ExportRequest& request, platform::Console& console,

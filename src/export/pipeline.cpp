@@ -36,7 +36,10 @@
 // handled one whole recording after another would print it: what the reader
 // found (a failed or refused seek, a failed read, the stop signal) travels
 // with the last chunk of its recording, and a skipped recording is a task
-// without a chunk.
+// without a chunk. The writer also counts the bytes of each chunk into the
+// progress line; on a terminal it waits for the next task a quarter second
+// at a time and redraws the line in between, so that a card that stalls
+// shows as a falling rate rather than a frozen line.
 //
 // Memory: the chunk pool holds 2N + 2 chunks, each with room for its deflate
 // output (1.13 MiB); the block pool (2N + 2) / 4 + 1 buffers of 4 MiB, at
@@ -60,6 +63,8 @@
 #include "export/pipeline.hpp"
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -68,7 +73,6 @@
 #include "export/bounded_queue.hpp"
 #include "export/chunk_compressor.hpp"
 #include "export/chunk_pool.hpp"
-#include "export/progress.hpp"
 #include "platform/thread_priority.hpp"
 
 namespace quilbex::exporting {
@@ -88,10 +92,21 @@ void compressChunks(BoundedQueue<Chunk*>& queue) {
     }
 }
 
+// The next task in entry order; nothing once the queue is drained or
+// cancelled.
+std::optional<WriterTask> nextTask(BoundedQueue<WriterTask>& queue, Progress& progress) {
+    if (!progress.live()) return queue.pop();
+    while (true) {
+        auto popped = queue.popFor(std::chrono::milliseconds(Progress::refreshMilliseconds));
+        if (!popped.timedOut) return std::move(popped.item);
+        progress.refresh();
+    }
+}
+
 }  // namespace
 
-WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, platform::Console& console,
-                          const platform::DiagnosticLog& log) {
+WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, Progress& progress,
+                          platform::Console& console, const platform::DiagnosticLog& log) {
     const int compressors = std::clamp(request.threads, 1, maxCompressors);
     // Enough chunks for every compressor to have one in hand and one waiting,
     // and enough blocks for the reader to read one while the compressors
@@ -108,9 +123,8 @@ WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, platform
     threads.emplace_back([&reader] { reader.run(); });
     for (int i = 0; i < compressors; ++i) threads.emplace_back([&compressQueue] { compressChunks(compressQueue); });
 
-    Progress progress(console, request.table.recordingCount, request.zipPath, request.verbose);
     EntryWriter writer(request.table, zip, progress, console, log);
-    while (const auto task = writeQueue.pop()) {
+    while (const auto task = nextTask(writeQueue, progress)) {
         const bool goOn = writer.take(*task);
         if (task->chunk) pool.release(task->chunk);
         if (!goOn) {

@@ -1,17 +1,86 @@
 #include "export/progress.hpp"
 
+#include <algorithm>
+
+#include "export/progress_text.hpp"
+
 namespace quilbex::exporting {
 
+Progress::Progress(platform::Console& console, int32_t recordingCount, uint64_t totalBytes, Terminal terminal)
+    : console_(console), recordingCount_(recordingCount) {
+    live_.emplace();
+    live_->terminal = std::move(terminal);
+    live_->totalBytes = totalBytes;
+    live_->start = live_->terminal.milliseconds();
+}
+
+std::string Progress::counter(int32_t n) const {
+    return "[" + std::to_string(n) + "/" + std::to_string(recordingCount_) + "]";
+}
+
 void Progress::report(int32_t n, const std::string& name, uint64_t length) {
-    const std::string counter = "[" + std::to_string(n) + "/" + std::to_string(recordingCount_) + "]";
-    if (verbose_) {
-        console_.outLine(counter + " Adding " + name + " length " + std::to_string(length) + " into " + zipPath_);
+    if (live_) {
+        ++live_->recordings;
         return;
     }
-    // Blanks over the previous line first, since a shorter line would leave
-    // its tail on screen; the cursor stays at the start for the next one.
-    const std::string text = "Adding " + counter + ": " + name;
-    console_.out(std::string(lastProgressLength_, ' ') + "\r" + text + "\r");
+    if (verbose_) {
+        console_.outLine(counter(n) + " Adding " + name + " length " + std::to_string(length) + " into " + zipPath_);
+        return;
+    }
+    rewrite("Adding " + counter(n) + ": " + name, lastProgressLength_);
+}
+
+void Progress::begin(int32_t n, const std::string& name) {
+    if (live_) live_->head = "Adding " + counter(n) + ": " + name;
+}
+
+void Progress::advance(uint64_t bytes) {
+    if (!live_) return;
+    live_->bytesDone += bytes;
+    refresh();
+}
+
+void Progress::refresh() {
+    if (!live_ || live_->head.empty()) return;
+    const int64_t now = live_->terminal.milliseconds();
+    if (!live_->lastDrawn || now - *live_->lastDrawn >= refreshMilliseconds) draw(now);
+}
+
+void Progress::endLine() {
+    if (!live_ || live_->head.empty()) return;
+    draw(live_->terminal.milliseconds());
+    console_.outLine("");
+    lastProgressLength_ = 0;
+}
+
+void Progress::summarize() {
+    if (!live_) return;
+    endLine();
+    const int64_t elapsed = live_->terminal.milliseconds() - live_->start;
+    console_.outLine(summaryText(live_->recordings, live_->bytesDone, elapsed));
+}
+
+// The first line is drawn as the first bytes arrive. Bytes come a block at a
+// time, so the rate is measured from one block's arrival to another's: a
+// sample before the first block would count its reading time without its
+// bytes.
+void Progress::draw(int64_t now) {
+    Live& live = *live_;
+    live.lastDrawn = now;
+    live.rate.add(now, live.bytesDone);
+    const int columns = live.terminal.columns();
+    const std::string text =
+        fitToWidth(live.head, progressFields(live.bytesDone, live.totalBytes, live.rate.bytesPerSecond()), columns);
+    // A window made narrower since the last line would wrap a blank as long
+    // as that line.
+    rewrite(text, std::min(lastProgressLength_, lineRoom(columns)));
+    console_.flushOut();
+}
+
+// Blanks over the previous line first, since a shorter line would leave its
+// tail on screen; the cursor stays at the start for the next one.
+void Progress::rewrite(const std::string& text, size_t blanks) {
+    console_.out(std::string(blanks, ' ') + "\r" + text + "\r");
     lastProgressLength_ = text.size();
 }
 

@@ -19,6 +19,9 @@ std::vector<std::byte> buildWavHeader(uint64_t payloadBytes);
 // outgrow 32 bits.
 size_t wavHeaderSizeFor(uint64_t payloadBytes);
 
+// That header and the payload: the length of the whole file.
+inline uint64_t wavFileSizeFor(uint64_t payloadBytes) { return wavHeaderSizeFor(payloadBytes) + payloadBytes; }
+
 // The RF64 form for any payload, which buildWavHeader picks only when it must:
 // small RF64 files let the tests check the form against real readers.
 std::vector<std::byte> buildRf64Header(uint64_t payloadBytes);

@@ -22,6 +22,7 @@ struct RecordingTable {
     int32_t firstBlock(int32_t k) const { return blockBounds[static_cast<size_t>(k)]; }
     int32_t endBlock(int32_t k) const { return blockBounds[static_cast<size_t>(k) + 1]; }
     int32_t blockCount(int32_t k) const { return endBlock(k) - firstBlock(k); }
+    uint64_t payloadBytes(int32_t k) const { return static_cast<uint64_t>(blockCount(k)) * blockPayloadSize; }
 };
 
 }  // namespace quilbex::scan

@@ -128,6 +128,10 @@ class ProgressOutputTest(ExportTestCase):
     def extracting(self, path):
         return f"Extracting to {path}...\n".encode()
 
+    def verbose_line(self, n, path):
+        """The -V line of recording n (from 1): its whole entry's length."""
+        return f"[{n}/3] Adding {NAMES[n - 1]} length {HEADER + BLOCKS[n - 1] * PAYLOAD} into {path}\n".encode()
+
     def test_progress_line_is_rewritten_in_place(self):
         path = self.archive()
         expected = self.extracting(path)
@@ -142,10 +146,15 @@ class ProgressOutputTest(ExportTestCase):
         path = self.archive()
         status, out, err = run(["-V", self.card, path])
         self.assertEqual((status, err), (0, b""))
-        lines = b"".join(f"[{n}/3] Adding {name} length {HEADER + blocks * PAYLOAD} into {path}\n".encode()
-                         for n, (name, blocks) in enumerate(zip(NAMES, BLOCKS), 1))
+        lines = b"".join(self.verbose_line(n, path) for n in range(1, 4))
         self.assertTrue(out.startswith(self.extracting(path) + lines), out)
         self.assertRegex(out[len(self.extracting(path) + lines):], rb"^\d\dm:\d\ds\n$")
+
+    def test_verbose_line_gives_the_whole_length_when_no_archive_can_be_made(self):
+        path = os.path.join(self.dir, "z" * 5000 + ".zip")
+        status, out, err = run(["-V", self.card, path])
+        self.assertEqual((status, err), (1, b"Error: Can't make the zip file. Bad filename?\n\nZip archive failure\n"))
+        self.assertEqual(out, self.extracting(path) + self.verbose_line(1, path) + b"Error:: Can't add file to zip.\n")
 
     def test_elapsed_time_ends_the_rewritten_line(self):
         path = self.archive()

@@ -1,8 +1,9 @@
 // The queue between pipeline threads: how closing and cancelling end the
-// waits of producers and consumers.
+// waits of producers and consumers, and how a timed wait tells its ends apart.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 
 #include "export/bounded_queue.hpp"
@@ -51,6 +52,23 @@ TEST(PipelineQueue, ProducerWaitsForRoomAndItemsStayInOrder) {
     while (const auto item = queue.pop()) EXPECT_EQ(*item, expected++);
     producer.join();
     EXPECT_EQ(expected, 100);
+}
+
+TEST(PipelineQueue, TimedPopTellsTimeoutFromItemAndFromEnd) {
+    BoundedQueue<int> queue(2);
+    const auto empty = queue.popFor(std::chrono::milliseconds(1));
+    EXPECT_TRUE(empty.timedOut);
+    EXPECT_EQ(empty.item, std::nullopt);
+
+    ASSERT_TRUE(queue.push(7));
+    const auto item = queue.popFor(std::chrono::milliseconds(1));
+    EXPECT_FALSE(item.timedOut);
+    EXPECT_EQ(item.item, 7);
+
+    queue.close();
+    const auto end = queue.popFor(std::chrono::hours(1));
+    EXPECT_FALSE(end.timedOut);
+    EXPECT_EQ(end.item, std::nullopt);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The export pipeline end to end on cards held in memory: the archive and the
 // console output must not depend on the number of threads, every entry must
 // read back as header plus payloads, and every failure must leave the same
-// messages, status and archive as with one thread.
+// messages, status and archive as with one thread. On a terminal, the live
+// progress line must leave the archive as it is.
 
 #include <gtest/gtest.h>
 #include <minizip/unzip.h>
@@ -13,6 +14,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -79,8 +82,10 @@ std::string fileBytes(const std::string& path) {
     return bytes;
 }
 
+// Verbose, unless a terminal is given.
 ExportRun runExport(const std::shared_ptr<const CardImage>& image, const scan::RecordingTable& table, int threads,
-                    const std::string& zipPath, const Faults& faults = {}) {
+                    const std::string& zipPath, const Faults& faults = {},
+                    const std::optional<Terminal>& terminal = std::nullopt) {
     auto device = std::make_unique<testing::MemoryCard>(image);
     testing::MemoryCard& fake = *device;
     fake.failingSeeks = faults.failingSeeks;
@@ -93,7 +98,8 @@ ExportRun runExport(const std::shared_ptr<const CardImage>& image, const scan::R
     MergedConsole console;
     const platform::DiagnosticLog log(console.console(), true);
     card::CardDevice card(std::move(device), log);
-    const ExportRequest request{table, card, zipPath, true, threads, &stop};
+    ExportRequest request{table, card, zipPath, !terminal, threads, &stop};
+    request.terminal = terminal;
     ExportRun run;
     run.status = exportRecordings(request, console.console(), log);
     run.output = console.text();
@@ -103,8 +109,8 @@ ExportRun runExport(const std::shared_ptr<const CardImage>& image, const scan::R
 }
 
 ExportRun runExport(const std::shared_ptr<const CardImage>& image, int threads, const std::string& zipPath,
-                    const Faults& faults = {}) {
-    return runExport(image, image->table, threads, zipPath, faults);
+                    const Faults& faults = {}, const std::optional<Terminal>& terminal = std::nullopt) {
+    return runExport(image, image->table, threads, zipPath, faults, terminal);
 }
 
 // What the user sees must not depend on the thread count.
@@ -147,8 +153,7 @@ std::vector<StoredEntry> readArchive(const std::string& path) {
 
 // The entry of recording k holding its first `blocksRead` blocks' payloads.
 std::string expectedEntry(const CardImage& image, int32_t k, int32_t blocksRead) {
-    const auto payloadBytes = static_cast<uint64_t>(image.table.blockCount(k)) * scan::blockPayloadSize;
-    const auto header = buildWavHeader(payloadBytes);
+    const auto header = buildWavHeader(image.table.payloadBytes(k));
     std::string entry(reinterpret_cast<const char*>(header.data()), header.size());
     entry.append(reinterpret_cast<const char*>(image.payloads[static_cast<size_t>(k)].data()),
                  static_cast<size_t>(blocksRead) * scan::blockPayloadSize);
@@ -157,6 +162,11 @@ std::string expectedEntry(const CardImage& image, int32_t k, int32_t blocksRead)
 
 std::string name(const CardImage& image, int32_t k) {
     return recordingName(k, image.table.startTimes[static_cast<size_t>(k)]);
+}
+
+// The name as a regular expression.
+std::string namePattern(const CardImage& image, int32_t k) {
+    return std::regex_replace(name(image, k), std::regex("\\."), "\\.");
 }
 
 std::string progressLine(const CardImage& image, int32_t k, uint64_t length, const std::string& zipPath) {
@@ -179,6 +189,13 @@ const std::shared_ptr<const CardImage>& mixedCard() {
 const std::shared_ptr<const CardImage>& smallCard() {
     static const auto image = testing::makeCardImage({{1}, {3}, {1}});
     return image;
+}
+
+// On smallCard(), the seek to the second block of recording 1 fails.
+Faults seekFailsInRecording1() {
+    Faults faults;
+    faults.failingSeeks[2] = EIO;
+    return faults;
 }
 
 TEST(ExportPipeline, ArchiveAndOutputAreTheSameForAnyThreadCount) {
@@ -227,10 +244,8 @@ TEST(ExportPipeline, FailedSeekStoresTheRecordingUpToItAndGoesOn) {
     const testing::TempDir dir;
     const CardImage& image = *smallCard();
     const std::string zip = dir.path("a.zip");
-    Faults faults;
-    faults.failingSeeks[2] = EIO;  // the second block of recording 1
-    const auto one = runExport(smallCard(), 1, zip, faults);
-    const auto four = runExport(smallCard(), 4, zip, faults);
+    const auto one = runExport(smallCard(), 1, zip, seekFailsInRecording1());
+    const auto four = runExport(smallCard(), 4, zip, seekFailsInRecording1());
 
     EXPECT_EQ(one.status, ExportStatus::completed);
     EXPECT_EQ(one.output, progressLine(image, 0, entryLength(image, 0, 1), zip) + "Error: " + std::to_string(EIO) +
@@ -342,6 +357,26 @@ TEST(ExportPipeline, StopSignalStoresTheRecordingBeingReadAndFinishesTheArchive)
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_TRUE(entries[1].data == expectedEntry(image, 1, 2));
     EXPECT_TRUE(entries[1].crcMatches);
+}
+
+TEST(ExportPipeline, TerminalGetsALiveLineWithMessagesBelowItAndASummary) {
+    const testing::TempDir dir;
+    const CardImage& image = *smallCard();
+    const std::string zip = dir.path("a.zip");
+    const auto plain = runExport(smallCard(), 2, zip, seekFailsInRecording1());
+    const auto live = runExport(smallCard(), 2, zip, seekFailsInRecording1(), Terminal{[] { return 200; }});
+
+    EXPECT_EQ(live.status, ExportStatus::completed);
+    EXPECT_TRUE(live.archive == plain.archive);
+    // Of the 21.0 MB of the three entries, a block each is read.
+    const std::string figures = R"(  \d+%  [\d.]+/21\.0 MB[^\r\n]*\r\n)";
+    EXPECT_TRUE(std::regex_search(live.output, std::regex("\rAdding \\[2/3\\]: " + namePattern(image, 1) + figures +
+                                                          "Error: " + std::to_string(EIO) + "\n")))
+        << live.output;
+    EXPECT_NE(live.output.find(platform::systemErrorText(EIO) + "Failed to set file pointer\n"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(live.output, std::regex("\rAdding \\[3/3\\]: " + namePattern(image, 2) + figures +
+                                                          R"(3 recordings, 12\.6 MB in \d+:\d\d \([\d.]+ MB/s\)\n$)")))
+        << live.output;
 }
 
 TEST(ExportPipeline, DateWarningsFollowTheProgressLineOfTheirRecording) {
