@@ -119,4 +119,10 @@ OpenResult openRawDevice(const std::string& drive) {
     return {std::make_unique<Win32Device>(handle), 0};
 }
 
+int endOfDataError() { return ERROR_HANDLE_EOF; }
+
+bool meansCardGone(int errorCode) {
+    return errorCode == ERROR_NOT_READY || errorCode == ERROR_DEVICE_NOT_CONNECTED || errorCode == ERROR_NO_SUCH_DEVICE;
+}
+
 }  // namespace quilbex::platform
