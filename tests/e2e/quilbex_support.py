@@ -31,6 +31,7 @@ USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
          b"        -v - display version info.\n"
          b"        -V - Verbose output\n"
          b"        -t - show elapsed time\n"
+         b"        -r - rescue: go on past unreadable sectors\n"
          b"\n"
          b"Example:\n"
          b"    quilbex E: C:\\temp\\out.zip\n")
