@@ -89,7 +89,8 @@ int extract(platform::Console& console, const Options& options) {
     console.outLine("Extracting to " + options.zipPath + "...");
     const int32_t start = platform::processMilliseconds();
 
-    const auto scan = scan::readFileInfo(*card, console, log, options.drive, cardSize, &platform::interruptSignal());
+    const auto scan = scan::readFileInfo(*card, console, log, options.drive, cardSize,
+                                         {&platform::interruptSignal(), options.rescue});
     if (scan.interrupted) return reportInterrupted(console);
     if (scan.readFailure) {
         card::reportReadFailure(console, *scan.readFailure);
