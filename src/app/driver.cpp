@@ -32,11 +32,14 @@ int reportInterrupted(platform::Console& console) {
     return platform::interruptExitStatus(platform::interruptSignal().load());
 }
 
+// After a completed export: the elapsed time when asked for. The progress
+// line that is rewritten in place when not verbose is ended first, also
+// before the rescue's report.
 void reportElapsedTime(platform::Console& console, const Options& options, int32_t start) {
-    if (!options.verbose && !options.showElapsedTime) return;
-    // Ends the progress line that is rewritten in place when not verbose.
+    const bool showTime = options.verbose || options.showElapsedTime;
+    if (!showTime && !options.rescue) return;
     if (!options.verbose) console.outLine("");
-    console.outLine(formatElapsedTime(elapsedTimeBetween(start, platform::processMilliseconds())));
+    if (showTime) console.outLine(formatElapsedTime(elapsedTimeBetween(start, platform::processMilliseconds())));
 }
 
 // Checks made before the card is opened: the archive's directory, the card's
@@ -52,13 +55,18 @@ int64_t checkBeforeOpening(platform::Console& console, const Options& options) {
     return cardSize;
 }
 
+// The status of the export; `rescue` receives what its rescue met.
 int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                    card::CardDevice& card, const scan::RecordingTable& table) {
+                    card::CardDevice& card, const scan::ScanResult& scan, exporting::ExportRescue& rescue) {
     platform::deleteFile(options.zipPath);
-    exporting::ExportRequest request{table, card, options.zipPath, options.verbose,
+    exporting::ExportRequest request{scan.table, card, options.zipPath, options.verbose,
                                      exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
     request.stopSignal = &platform::interruptSignal();
-    switch (exporting::exportRecordings(request, console, log)) {
+    request.rescue = options.rescue;
+    request.sectorSize = scan.sectorSize;
+    const auto result = exporting::exportRecordings(request, console, log);
+    rescue = result.rescue;
+    switch (result.status) {
     case exporting::ExportStatus::completed:
         return success;
     case exporting::ExportStatus::addFailed:
@@ -70,6 +78,35 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
         return reportInterrupted(console);
     }
     return failure;
+}
+
+// The status of the run from the end of the scan on.
+int exportFound(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
+                card::CardDevice& card, const scan::ScanResult& scan, int32_t start,
+                exporting::ExportRescue& rescue) {
+    if (scan.interrupted) return reportInterrupted(console);
+    if (scan.readFailure) {
+        card::reportReadFailure(console, *scan.readFailure);
+        return failure;
+    }
+    if (scan.table.recordingCount == 0) {
+        console.err("No files found\n");
+        return failure;
+    }
+    const int status = exportToArchive(console, log, options, card, scan, rescue);
+    if (status == success) reportElapsedTime(console, options, start);
+    return status;
+}
+
+// Ends a rescuing run with its report; a run that left sectors unread fails.
+int reportRescue(platform::Console& console, const scan::ScanResult& scan, const exporting::ExportRescue& exported,
+                 int status) {
+    exporting::RescueSummary summary{scan.table.recordingCount, exported, scan.rescue.unreadableOutside,
+                                     exported.stop};
+    if (scan.interrupted) summary.stop = card::RescueStop::interrupted;
+    if (summary.stop == card::RescueStop::none) summary.stop = scan.rescue.stop;
+    exporting::printRescueReport(console, scan.table, summary);
+    return status == success && summary.anyUnreadable() ? failure : status;
 }
 
 int extract(platform::Console& console, const Options& options) {
@@ -91,19 +128,9 @@ int extract(platform::Console& console, const Options& options) {
 
     const auto scan = scan::readFileInfo(*card, console, log, options.drive, cardSize,
                                          {&platform::interruptSignal(), options.rescue});
-    if (scan.interrupted) return reportInterrupted(console);
-    if (scan.readFailure) {
-        card::reportReadFailure(console, *scan.readFailure);
-        return failure;
-    }
-    if (scan.table.recordingCount == 0) {
-        console.err("No files found\n");
-        return failure;
-    }
-
-    const int status = exportToArchive(console, log, options, *card, scan.table);
-    if (status == success) reportElapsedTime(console, options, start);
-    return status;
+    exporting::ExportRescue exported;
+    const int status = exportFound(console, log, options, *card, scan, start, exported);
+    return options.rescue ? reportRescue(console, scan, exported, status) : status;
 }
 
 }  // namespace

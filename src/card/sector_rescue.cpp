@@ -18,14 +18,20 @@ struct Piece {
 // zero-filled ones come in card order and adjacent ones join into a place.
 class AreaWalk {
 public:
-    AreaWalk(platform::RawDevice& device, uint32_t sectorSize, std::span<std::byte> bounce, int64_t offset,
-             std::span<std::byte> area, const ReadFailure& failure)
-        : device_(device), sectorSize_(sectorSize), bounce_(bounce), offset_(offset), area_(area) {
+    AreaWalk(platform::RawDevice& device, uint32_t sectorSize, std::span<std::byte> bounce,
+             const std::atomic<int>* stopSignal, int64_t offset, std::span<std::byte> area, const ReadFailure& failure)
+        : device_(device),
+          sectorSize_(sectorSize),
+          bounce_(bounce),
+          stopSignal_(stopSignal),
+          offset_(offset),
+          area_(area) {
         result_.lastFailure = failure;
         pending_.push_back({0, area.size(), 1});
     }
 
-    // The damage, with stop set to cardGone if a read said the card is gone.
+    // The damage; stop is cardGone when a read said the card is gone, and
+    // interrupted when the stop signal came.
     AreaRescue run();
     bool anyRead() const { return anyRead_; }
 
@@ -39,6 +45,7 @@ private:
     platform::RawDevice& device_;
     uint32_t sectorSize_;
     std::span<std::byte> bounce_;
+    const std::atomic<int>* stopSignal_;
     int64_t offset_;
     std::span<std::byte> area_;
     // Lowest piece last; never deeper than the halvings of a block.
@@ -63,6 +70,9 @@ AreaRescue AreaWalk::run() {
             split(piece);
         } else if (piece.failures >= triesPerSector) {
             zeroFill(piece);
+        } else if (stopSignal_ && stopSignal_->load() != 0) {
+            result_.stop = RescueStop::interrupted;
+            return result_;
         } else if (const auto failure = read(piece)) {
             ++failedReads_;
             result_.lastFailure = *failure;
@@ -120,12 +130,12 @@ std::optional<ReadFailure> AreaWalk::read(const Piece& piece) {
 
 }  // namespace
 
-SectorRescue::SectorRescue(platform::RawDevice& device, uint32_t sectorSize)
-    : device_(device), sectorSize_(std::max<uint32_t>(sectorSize, 1)) {}
+SectorRescue::SectorRescue(platform::RawDevice& device, uint32_t sectorSize, const std::atomic<int>* stopSignal)
+    : device_(device), sectorSize_(std::max<uint32_t>(sectorSize, 1)), stopSignal_(stopSignal) {}
 
 AreaRescue SectorRescue::recover(int32_t block, int64_t offset, std::span<std::byte> area,
                                  const ReadFailure& failure) {
-    AreaWalk walk(device_, sectorSize_, bounce(), offset, area, failure);
+    AreaWalk walk(device_, sectorSize_, bounce(), stopSignal_, offset, area, failure);
     AreaRescue result = walk.run();
     if (result.stop == RescueStop::none && endsDeadRun(block, walk.anyRead())) result.stop = RescueStop::deadRun;
     return result;

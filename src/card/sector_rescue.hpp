@@ -10,6 +10,7 @@
 // then zero-filled), and the rescue stops when a read says the card is gone
 // or when maxDeadBlocksInARow consecutive blocks gave not one readable sector.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -28,8 +29,9 @@ inline constexpr int32_t maxDeadBlocksInARow = 16;
 // Why the rescue stopped before the work was done.
 enum class RescueStop {
     none,
-    cardGone,  // a read failed with a code that says the card is gone
-    deadRun,   // maxDeadBlocksInARow blocks in a row without a readable sector
+    cardGone,     // a read failed with a code that says the card is gone
+    deadRun,      // maxDeadBlocksInARow blocks in a row without a readable sector
+    interrupted,  // the stop signal came between two reads
 };
 
 // The sectors of one area that could not be read, all zero-filled.
@@ -44,7 +46,8 @@ struct AreaDamage {
 
 struct AreaRescue {
     AreaDamage damage;
-    // Not none: the rescue is over; after cardGone the area is unfinished.
+    // Not none: the rescue is over; after cardGone and interrupted the area
+    // is unfinished.
     RescueStop stop = RescueStop::none;
     ReadFailure lastFailure;  // the last failed read, reported when the rescue stops
 };
@@ -53,7 +56,8 @@ struct AreaRescue {
 // concurrent use.
 class SectorRescue {
 public:
-    SectorRescue(platform::RawDevice& device, uint32_t sectorSize);
+    // A non-zero stop signal ends the rescue before its next read.
+    SectorRescue(platform::RawDevice& device, uint32_t sectorSize, const std::atomic<int>* stopSignal = nullptr);
 
     // Reads again the area of card block `block` that starts at the card
     // offset `offset` and whose whole read just failed with `failure`. The
@@ -69,6 +73,7 @@ private:
 
     platform::RawDevice& device_;
     uint32_t sectorSize_;
+    const std::atomic<int>* stopSignal_;
     // For pieces whose place in the area is not aligned for the device.
     std::optional<platform::AlignedBuffer> bounce_;
     // The blocks of the current dead run, the last of them lastDeadBlock_.

@@ -6,7 +6,7 @@
 
 namespace quilbex::exporting {
 
-ExportStatus exportRecordings(const ExportRequest& request, platform::Console& console,
+ExportResult exportRecordings(const ExportRequest& request, platform::Console& console,
                               const platform::DiagnosticLog& log) {
     ZipWriter zip;
     // The export goes on without an archive: the first recording is still
@@ -16,7 +16,7 @@ ExportStatus exportRecordings(const ExportRequest& request, platform::Console& c
     // Every entry stored so far stays readable, whatever ended the export.
     zip.close();
     if (outcome.readFailure) card::reportReadFailure(console, *outcome.readFailure);
-    return outcome.status;
+    return {outcome.status, outcome.rescue};
 }
 
 }  // namespace quilbex::exporting

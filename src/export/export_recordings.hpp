@@ -6,6 +6,7 @@
 #include <string>
 
 #include "card/card_device.hpp"
+#include "export/rescue_report.hpp"
 #include "scan/recording_table.hpp"
 
 namespace quilbex::exporting {
@@ -28,9 +29,17 @@ struct ExportRequest {
     // Once it points to a non-zero value, reading stops before the next
     // block; the recording being read is stored with what was read.
     const std::atomic<int>* stopSignal = nullptr;
+    // Go on past unreadable sectors of this size: see card/sector_rescue.hpp.
+    bool rescue = false;
+    uint32_t sectorSize = 0;
 };
 
-ExportStatus exportRecordings(const ExportRequest& request, platform::Console& console,
+struct ExportResult {
+    ExportStatus status = ExportStatus::completed;
+    ExportRescue rescue;  // what the rescue met; nothing without it
+};
+
+ExportResult exportRecordings(const ExportRequest& request, platform::Console& console,
                               const platform::DiagnosticLog& log);
 
 }  // namespace quilbex::exporting

@@ -38,6 +38,15 @@
 // with the last chunk of its recording, and a skipped recording is a task
 // without a chunk.
 //
+// Rescue (-r): when the read of a block fails, the reader reads it again in
+// pieces down to single sectors and zero-fills the sectors that stay
+// unreadable (card/sector_rescue). What it could not read travels on the
+// block's first chunk; the writer prints its verbose line and adds it to the
+// recording's tally, so the report too is the same for every thread count.
+// When the rescue stops (the card is gone, too many dead blocks in a row, the
+// stop signal), the block in hand is left out and the reader ends as at a
+// failed read. A healthy block costs nothing more.
+//
 // Memory: the chunk pool holds 2N + 2 chunks, each with room for its deflate
 // output (1.13 MiB); the block pool (2N + 2) / 4 + 1 buffers of 4 MiB, at
 // least two, so that one block is read while another is compressed; each
@@ -103,13 +112,15 @@ WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, platform
     BoundedQueue<Chunk*> compressQueue(chunkCount);
     BoundedQueue<WriterTask> writeQueue(chunkCount);
     BlockReader reader(request.table, request.card, blocks, pool, compressQueue, writeQueue, request.stopSignal);
+    if (request.rescue) reader.rescueSectors(request.sectorSize);
 
     std::vector<std::thread> threads;
     threads.emplace_back([&reader] { reader.run(); });
     for (int i = 0; i < compressors; ++i) threads.emplace_back([&compressQueue] { compressChunks(compressQueue); });
 
     Progress progress(console, request.table.recordingCount, request.zipPath, request.verbose);
-    EntryWriter writer(request.table, zip, progress, console, log);
+    RescueTally rescue(console, request.verbose);
+    EntryWriter writer(request.table, zip, progress, rescue, console, log);
     while (const auto task = writeQueue.pop()) {
         const bool goOn = writer.take(*task);
         if (task->chunk) pool.release(task->chunk);
@@ -122,7 +133,9 @@ WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, platform
         }
     }
     for (auto& thread : threads) thread.join();
-    return writer.outcome();
+    WriterOutcome outcome = writer.outcome();
+    outcome.rescue = rescue.result();
+    return outcome;
 }
 
 }  // namespace quilbex::exporting
