@@ -56,7 +56,7 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
     const bool readingStopped = reason == Reason::readFailed || reason == Reason::interrupted;
     if (!readingStopped) reportRecordingRead(chunk.end, length_ + chunk.data.size());
     const bool stored = begun_ && write(chunk) && zip_.finishEntry(length_, crc_);
-    rescue_.endRecording(stored);
+    rescue_.endRecording(stored && !readingStopped);
     if (reason == Reason::readFailed) {
         outcome_.status = ExportStatus::readFailed;
         outcome_.readFailure = chunk.end.readFailure;

@@ -31,9 +31,7 @@ std::string summaryLine(const RescueSummary& summary) {
     uint64_t zeroFilled = 0;
     for (const auto& recording : summary.exported.damaged) zeroFilled += recording.unreadableBytes;
     std::string line = "Rescue: " + std::to_string(summary.exported.stored) + " of " + std::to_string(summary.found) +
-                       " files exported; ";
-    if (!summary.anyUnreadable()) line += "no unreadable sectors";
-    else line += std::to_string(zeroFilled) + " unreadable bytes zero-filled";
+                       " files exported; " + std::to_string(zeroFilled) + " unreadable bytes zero-filled";
     if (summary.unreadableOutside != 0)
         line += "; " + std::to_string(summary.unreadableOutside) + " unreadable bytes outside the files";
     if (summary.stop != card::RescueStop::none) line += "; stopped early: " + stopReason(summary.stop);
@@ -59,8 +57,8 @@ void RescueTally::addBlock(const BlockDamage& damage) {
     if (sectors.endsUnreadable) runReachesBlock_ = damage.block + 1;
 }
 
-void RescueTally::endRecording(bool stored) {
-    if (stored) ++result_.stored;
+void RescueTally::endRecording(bool storedWhole) {
+    if (storedWhole) ++result_.stored;
     if (current_.unreadableBytes != 0) result_.damaged.push_back(current_);
 }
 

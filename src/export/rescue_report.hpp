@@ -23,7 +23,8 @@ struct DamagedRecording {
 // What the export met, as the writer stored the entries.
 struct ExportRescue {
     std::vector<DamagedRecording> damaged;  // in entry order
-    int32_t stored = 0;                     // entries stored in the archive
+    // Entries stored whole: not those cut short where the reading stopped.
+    int32_t stored = 0;
     card::RescueStop stop = card::RescueStop::none;
 };
 
@@ -36,7 +37,7 @@ public:
     void beginRecording(int32_t k);
     // With -V, prints the block's line.
     void addBlock(const BlockDamage& damage);
-    void endRecording(bool stored);
+    void endRecording(bool storedWhole);
     void stop(card::RescueStop why) { result_.stop = why; }
 
     const ExportRescue& result() const { return result_; }

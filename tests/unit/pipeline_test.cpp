@@ -433,6 +433,7 @@ TEST(ExportPipeline, RescueEndsWhereTheCardIsGoneAsAFailedReadDoes) {
     EXPECT_EQ(run.output, progressLine(image, 0, entryLength(image, 0, 1), zip) + platform::systemErrorText(ENXIO) +
                               "Read failed 0\n");
     EXPECT_EQ(run.rescue.stop, card::RescueStop::cardGone);
+    EXPECT_EQ(run.rescue.stored, 1) << "the recording cut short is not counted";
     const auto entries = readArchive(zip);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_TRUE(entries[1].data == expectedEntry(image, 1, 1));

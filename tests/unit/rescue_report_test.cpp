@@ -27,9 +27,9 @@ TEST(RescueReport, lists_damaged_files_then_what_was_lost_and_why_it_stopped) {
               "the files; stopped early: the card is gone\n");
 }
 
-TEST(RescueReport, says_so_when_nothing_was_unreadable) {
+TEST(RescueReport, is_the_summary_alone_when_nothing_was_unreadable) {
     EXPECT_EQ(report({3, {{}, 3, card::RescueStop::none}, 0, card::RescueStop::none}),
-              "Rescue: 3 of 3 files exported; no unreadable sectors\n");
+              "Rescue: 3 of 3 files exported; 0 unreadable bytes zero-filled\n");
 }
 
 }  // namespace
