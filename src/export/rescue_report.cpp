@@ -30,8 +30,9 @@ std::string stopReason(card::RescueStop stop) {
 std::string summaryLine(const RescueSummary& summary) {
     uint64_t zeroFilled = 0;
     for (const auto& recording : summary.exported.damaged) zeroFilled += recording.unreadableBytes;
-    std::string line = "Rescue: " + std::to_string(summary.exported.stored) + " of " + std::to_string(summary.found) +
-                       " files exported; " + std::to_string(zeroFilled) + " unreadable bytes zero-filled";
+    std::string line = "Rescue: " + std::to_string(summary.exported.storedWhole) + " of " +
+                       std::to_string(summary.found) + " files exported; " + std::to_string(zeroFilled) +
+                       " unreadable bytes zero-filled";
     if (summary.unreadableOutside != 0)
         line += "; " + std::to_string(summary.unreadableOutside) + " unreadable bytes outside the files";
     if (summary.stop != card::RescueStop::none) line += "; stopped early: " + stopReason(summary.stop);
@@ -58,7 +59,7 @@ void RescueTally::addBlock(const BlockDamage& damage) {
 }
 
 void RescueTally::endRecording(bool storedWhole) {
-    if (storedWhole) ++result_.stored;
+    if (storedWhole) ++result_.storedWhole;
     if (current_.unreadableBytes != 0) result_.damaged.push_back(current_);
 }
 

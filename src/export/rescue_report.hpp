@@ -24,7 +24,7 @@ struct DamagedRecording {
 struct ExportRescue {
     std::vector<DamagedRecording> damaged;  // in entry order
     // Entries stored whole: not those cut short where the reading stopped.
-    int32_t stored = 0;
+    int32_t storedWhole = 0;
     card::RescueStop stop = card::RescueStop::none;
 };
 

@@ -384,7 +384,8 @@ Faults rescueFrom(int64_t start, int64_t end, int errorCode = EIO) {
 }
 
 std::string blockLine(int32_t block, uint64_t bytes) {
-    return "Block " + std::to_string(block) + ": " + std::to_string(bytes) + " unreadable bytes in 1 place, zero-filled\n";
+    return "Block " + std::to_string(block) + ": " + std::to_string(bytes) +
+           " unreadable bytes in 1 place, zero-filled\n";
 }
 
 // Recording k's entry with its payload bytes [from, to) zeroed.
@@ -418,7 +419,7 @@ TEST(ExportPipeline, RescueZeroFillsAnUnreadableSectorAndGoesOn) {
     ASSERT_EQ(one.rescue.damaged.size(), 1u);
     EXPECT_EQ(one.rescue.damaged[0].recording, 1);
     EXPECT_EQ(one.rescue.damaged[0].unreadableBytes, 512u);
-    EXPECT_EQ(one.rescue.stored, 3);
+    EXPECT_EQ(one.rescue.storedWhole, 3);
 
     expectSameRun(four, one);
 }
@@ -433,7 +434,7 @@ TEST(ExportPipeline, RescueEndsWhereTheCardIsGoneAsAFailedReadDoes) {
     EXPECT_EQ(run.output, progressLine(image, 0, entryLength(image, 0, 1), zip) + platform::systemErrorText(ENXIO) +
                               "Read failed 0\n");
     EXPECT_EQ(run.rescue.stop, card::RescueStop::cardGone);
-    EXPECT_EQ(run.rescue.stored, 1) << "the recording cut short is not counted";
+    EXPECT_EQ(run.rescue.storedWhole, 1) << "the recording cut short is not counted";
     const auto entries = readArchive(zip);
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_TRUE(entries[1].data == expectedEntry(image, 1, 1));
