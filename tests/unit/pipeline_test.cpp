@@ -424,22 +424,6 @@ TEST(ExportPipeline, RescueZeroFillsAnUnreadableSectorAndGoesOn) {
     expectSameRun(four, one);
 }
 
-TEST(ExportPipeline, RescueEndsWhereTheCardIsGoneAsAFailedReadDoes) {
-    const testing::TempDir dir;
-    const CardImage& image = *smallCard();
-    const std::string zip = dir.path("a.zip");
-    const auto run = runExport(smallCard(), 2, zip, rescueFrom(2 * scan::blockSize, INT64_MAX, ENXIO));
-
-    EXPECT_EQ(run.status, ExportStatus::readFailed);
-    EXPECT_EQ(run.output, progressLine(image, 0, entryLength(image, 0, 1), zip) + platform::systemErrorText(ENXIO) +
-                              "Read failed 0\n");
-    EXPECT_EQ(run.rescue.stop, card::RescueStop::cardGone);
-    EXPECT_EQ(run.rescue.storedWhole, 1) << "the recording cut short is not counted";
-    const auto entries = readArchive(zip);
-    ASSERT_EQ(entries.size(), 2u);
-    EXPECT_TRUE(entries[1].data == expectedEntry(image, 1, 1));
-}
-
 TEST(ExportPipeline, RescueEndsAfter16DeadBlocksKeepingThemZeroFilledAsOnePlace) {
     const testing::TempDir dir;
     const auto image = testing::makeCardImage({{1}, {19}});

@@ -287,18 +287,6 @@ TEST_F(CardScan, rescue_takes_unreadable_headers_as_blocks_without_magic_that_do
     EXPECT_EQ(scan.result.rescue.stop, card::RescueStop::none);
 }
 
-TEST_F(CardScan, rescue_ends_after_16_unreadable_headers_in_a_row_keeping_what_it_found) {
-    const auto deadFromBlock2 = [](ScriptedDevice& device) {
-        for (int64_t b = 2; b < 20; ++b) device.unreadable[b * block] = EIO;
-    };
-    const Scan scan = scanImage(card({"rec:2", "rec:18"}), deadFromBlock2, true);
-    expectSilent(scan);
-    EXPECT_EQ(scan.bounds(), (std::vector<int32_t>{0, 2}));
-    EXPECT_EQ(scan.examinedBlocks.back(), 17);
-    EXPECT_EQ(scan.result.rescue.unreadableOutside, 16u * 512);
-    EXPECT_EQ(scan.result.rescue.stop, card::RescueStop::deadRun);
-}
-
 TEST_F(CardScan, rescue_hands_back_the_read_that_says_the_card_is_gone) {
     const Scan scan = scanImage(card({"rec:2", "rec:2"}), [](ScriptedDevice& device) {
         device.unreadable[2 * block] = ENXIO;
