@@ -41,12 +41,14 @@ std::optional<exporting::Terminal> liveTerminal(const Options& options) {
     return exporting::Terminal{platform::standardOutputColumns};
 }
 
+// After a completed export: the elapsed time when asked for. The progress
+// line that is rewritten in place when not verbose is ended first, also
+// before the rescue's report; the live one is ended by its summary.
 void reportElapsedTime(platform::Console& console, const Options& options, bool live, int32_t start) {
-    if (!options.verbose && !options.showElapsedTime) return;
-    // Ends the progress line that is rewritten in place when not verbose; the
-    // live one is ended by its summary.
+    const bool showTime = options.verbose || options.showElapsedTime;
+    if (!showTime && !options.rescue) return;
     if (!options.verbose && !live) console.outLine("");
-    console.outLine(formatElapsedTime(elapsedTimeBetween(start, platform::processMilliseconds())));
+    if (showTime) console.outLine(formatElapsedTime(elapsedTimeBetween(start, platform::processMilliseconds())));
 }
 
 // Checks made before the card is opened: the archive's directory, the card's
@@ -62,15 +64,20 @@ int64_t checkBeforeOpening(platform::Console& console, const Options& options) {
     return cardSize;
 }
 
+// The status of the export; `rescue` receives what its rescue met.
 int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
                     const std::optional<exporting::Terminal>& terminal, card::CardDevice& card,
-                    const scan::RecordingTable& table) {
+                    const scan::ScanResult& scan, exporting::ExportRescue& rescue) {
     platform::deleteFile(options.zipPath);
-    exporting::ExportRequest request{table, card, options.zipPath, options.verbose,
+    exporting::ExportRequest request{scan.table, card, options.zipPath, options.verbose,
                                      exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
     request.stopSignal = &platform::interruptSignal();
     request.terminal = terminal;
-    switch (exporting::exportRecordings(request, console, log)) {
+    request.rescue = options.rescue;
+    request.sectorSize = scan.sectorSize;
+    const auto result = exporting::exportRecordings(request, console, log);
+    rescue = result.rescue;
+    switch (result.status) {
     case exporting::ExportStatus::completed:
         return success;
     case exporting::ExportStatus::addFailed:
@@ -82,6 +89,36 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
         return reportInterrupted(console);
     }
     return failure;
+}
+
+// The status of the run from the end of the scan on.
+int exportFound(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
+                card::CardDevice& card, const scan::ScanResult& scan, int32_t start,
+                exporting::ExportRescue& rescue) {
+    if (scan.interrupted) return reportInterrupted(console);
+    if (scan.readFailure) {
+        card::reportReadFailure(console, *scan.readFailure);
+        return failure;
+    }
+    if (scan.table.recordingCount == 0) {
+        console.err("No files found\n");
+        return failure;
+    }
+    const auto terminal = liveTerminal(options);
+    const int status = exportToArchive(console, log, options, terminal, card, scan, rescue);
+    if (status == success) reportElapsedTime(console, options, terminal.has_value(), start);
+    return status;
+}
+
+// Ends a rescuing run with its report; a run that left sectors unread fails.
+int reportRescue(platform::Console& console, const scan::ScanResult& scan, const exporting::ExportRescue& exported,
+                 int status) {
+    exporting::RescueSummary summary{scan.table.recordingCount, exported, scan.rescue.unreadableOutside,
+                                     exported.stop};
+    if (scan.interrupted) summary.stop = card::RescueStop::interrupted;
+    if (summary.stop == card::RescueStop::none) summary.stop = scan.rescue.stop;
+    exporting::printRescueReport(console, scan.table, summary);
+    return status == success && summary.anyUnreadable() ? failure : status;
 }
 
 int extract(platform::Console& console, const Options& options) {
@@ -101,21 +138,11 @@ int extract(platform::Console& console, const Options& options) {
     console.outLine("Extracting to " + options.zipPath + "...");
     const int32_t start = platform::processMilliseconds();
 
-    const auto scan = scan::readFileInfo(*card, console, log, options.drive, cardSize, &platform::interruptSignal());
-    if (scan.interrupted) return reportInterrupted(console);
-    if (scan.readFailure) {
-        card::reportReadFailure(console, *scan.readFailure);
-        return failure;
-    }
-    if (scan.table.recordingCount == 0) {
-        console.err("No files found\n");
-        return failure;
-    }
-
-    const auto terminal = liveTerminal(options);
-    const int status = exportToArchive(console, log, options, terminal, *card, scan.table);
-    if (status == success) reportElapsedTime(console, options, terminal.has_value(), start);
-    return status;
+    const auto scan = scan::readFileInfo(*card, console, log, options.drive, cardSize,
+                                         {&platform::interruptSignal(), options.rescue});
+    exporting::ExportRescue exported;
+    const int status = exportFound(console, log, options, *card, scan, start, exported);
+    return options.rescue ? reportRescue(console, scan, exported, status) : status;
 }
 
 }  // namespace

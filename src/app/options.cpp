@@ -30,6 +30,9 @@ void takeOption(int argc, const char* const* argv, int& index, Options& options,
     case 't':
         options.showElapsedTime = true;
         break;
+    case 'r':
+        options.rescue = true;
+        break;
     case 'v':
         printVersion(console);
         walk.stop = true;

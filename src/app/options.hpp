@@ -13,6 +13,7 @@ struct Options {
     bool pairGiven = false;  // exactly two positionals and no stopping option
     bool verbose = false;
     bool showElapsedTime = false;
+    bool rescue = false;  // go on past unreadable sectors
 };
 
 // Fills the options, or shows the usage, version or drive report and stops

@@ -25,6 +25,7 @@ const std::string_view usageText =
     "        -v - display version info.\n"
     "        -V - Verbose output\n"
     "        -t - show elapsed time\n"
+    "        -r - rescue: go on past unreadable sectors\n"
     "\n"
     "Example:\n"
     "    quilbex E: C:\\temp\\out.zip\n";

@@ -1,7 +1,6 @@
 #include "card/sector_reader.hpp"
 
 #include <algorithm>
-#include <cerrno>
 #include <string>
 
 #include "card/bit_order.hpp"
@@ -16,7 +15,7 @@ std::optional<ReadFailure> readSectors(platform::RawDevice& device, std::span<st
         const auto result = device.read(destination.data() + done, chunk);
         if (!result.ok) return ReadFailure{result.bytes, result.errorCode};
         // Nothing more to read before the count is met: the card ended early.
-        if (result.bytes == 0) return ReadFailure{0, ENODATA};
+        if (result.bytes == 0) return ReadFailure{0, platform::endOfDataError()};
         done += result.bytes;
     }
     restoreBitOrder(destination.data(), destination.size());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "card/sector_reader.hpp"
 #include "export/wav_header.hpp"
@@ -19,6 +20,8 @@ BlockReader::BlockReader(const scan::RecordingTable& table, card::CardDevice& ca
       writeQueue_(writeQueue),
       stopSignal_(stopSignal),
       history_(Chunk::historyCapacity) {}
+
+void BlockReader::rescueSectors(uint32_t sectorSize) { rescue_.emplace(card_.raw(), sectorSize, stopSignal_); }
 
 void BlockReader::run() {
     for (int32_t k = 0; k < table_.recordingCount; ++k)
@@ -75,10 +78,30 @@ BlockReader::Step BlockReader::readBlock(BlockBuffer& buffer, int32_t block, Rec
         return Step::seekFailed;
     }
     if (const auto failure = card::readSectors(card_.raw(), buffer.block())) {
+        if (rescue_) return rescueBlock(buffer, block, *failure, end);
         end = {Reason::readFailed, block, 0, *failure};
         return Step::readFailed;
     }
     return Step::read;
+}
+
+// A block the rescue stopped in is not stored: the recording ends before it,
+// as at a failed read.
+BlockReader::Step BlockReader::rescueBlock(BlockBuffer& buffer, int32_t block, const card::ReadFailure& failure,
+                                           RecordingEnd& end) {
+    using Reason = RecordingEnd::Reason;
+    const auto rescued = rescue_->recover(block, int64_t{block} * scan::blockSize, buffer.block(), failure);
+    switch (rescued.stop) {
+    case card::RescueStop::none:
+        damage_ = {block, rescued.damage};
+        return Step::read;
+    case card::RescueStop::interrupted:
+        end = {Reason::interrupted, block, 0, {}};
+        return Step::interrupted;
+    default:
+        end = {Reason::readFailed, block, 0, rescued.lastFailure, rescued.stop};
+        return Step::readFailed;
+    }
 }
 
 // Hands on the block's payload as chunks at fixed offsets, the entry's header
@@ -101,6 +124,7 @@ bool BlockReader::cutBlock(int32_t k, BlockBuffer& buffer, std::span<const std::
         const bool opensEntry = start == 0 && !header.empty();
         const size_t stop = std::min(start + Chunk::capacity, payloadSize);
         chunk->reset(k, opensEntry);
+        if (start == 0) chunk->damage = std::exchange(damage_, {});
         chunk->data = {payload + start - (opensEntry ? header.size() : 0), payload + stop};
         if (!opensEntry) chunk->history = {payload + start - Chunk::historyCapacity, Chunk::historyCapacity};
         chunk->last = lastBlock && stop == payloadSize;

@@ -7,10 +7,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "card/card_device.hpp"
+#include "card/sector_rescue.hpp"
 #include "export/block_pool.hpp"
 #include "export/bounded_queue.hpp"
 #include "export/chunk_pool.hpp"
@@ -25,8 +27,12 @@ public:
                 BoundedQueue<Chunk*>& compressQueue, BoundedQueue<WriterTask>& writeQueue,
                 const std::atomic<int>* stopSignal);
 
-    // Reads until the last recording, a failed read, the stop signal or a
-    // cancelled pipeline; then closes both queues.
+    // Goes on past unreadable sectors of sectorSize bytes from now on.
+    void rescueSectors(uint32_t sectorSize);
+
+    // Reads until the last recording, a failed read (or the end of the
+    // rescue), the stop signal or a cancelled pipeline; then closes both
+    // queues.
     void run();
 
 private:
@@ -34,6 +40,7 @@ private:
 
     bool readRecording(int32_t k);
     Step readBlock(BlockBuffer& buffer, int32_t block, RecordingEnd& end);
+    Step rescueBlock(BlockBuffer& buffer, int32_t block, const card::ReadFailure& failure, RecordingEnd& end);
     bool cutBlock(int32_t k, BlockBuffer& buffer, std::span<const std::byte> header, bool lastBlock);
     bool endEarly(int32_t k, std::span<const std::byte> header, bool nothingHandedOn, const RecordingEnd& end);
     bool handOn(Chunk* chunk);
@@ -48,6 +55,9 @@ private:
     // The last 32 KiB of the previous block's payload: the dictionary of the
     // next block's first chunk, kept here as that block may be reused first.
     std::vector<std::byte> history_;
+    std::optional<card::SectorRescue> rescue_;
+    // The damage of the block just read, for its first chunk.
+    BlockDamage damage_;
 };
 
 }  // namespace quilbex::exporting

@@ -12,12 +12,19 @@
 #include <memory>
 #include <span>
 
+#include "card/sector_rescue.hpp"
 #include "export/done_flag.hpp"
 #include "export/recording_end.hpp"
 
 namespace quilbex::exporting {
 
 class BlockBuffer;
+
+// The unreadable sectors of a card block, zero-filled by the rescue.
+struct BlockDamage {
+    int32_t block = 0;
+    card::AreaDamage sectors;
+};
 
 struct Chunk {
     static constexpr size_t capacity = size_t{1} << 20;
@@ -35,6 +42,7 @@ struct Chunk {
         first = opensEntry;
         last = false;
         end = {};
+        damage = {};
         data = {};
         history = {};
         block = nullptr;
@@ -49,6 +57,7 @@ struct Chunk {
     bool first = false;  // opens the entry
     bool last = false;   // ends the entry: compressed with the final block
     RecordingEnd end;    // meaningful when last
+    BlockDamage damage;  // on the first chunk cut from a block with unreadable sectors
     std::span<const std::byte> data;     // empty only for the last chunk of an entry cut short
     std::span<const std::byte> history;  // empty for the first chunk of an entry
     BlockBuffer* block = nullptr;        // holds data and history; null when they lie in ownBytes

@@ -9,9 +9,9 @@ namespace quilbex::exporting {
 
 using Reason = RecordingEnd::Reason;
 
-EntryWriter::EntryWriter(const scan::RecordingTable& table, ZipWriter& zip, Progress& progress,
+EntryWriter::EntryWriter(const scan::RecordingTable& table, ZipWriter& zip, Progress& progress, RescueTally& rescue,
                          platform::Console& console, const platform::DiagnosticLog& log)
-    : table_(table), zip_(zip), progress_(progress), console_(console), log_(log) {}
+    : table_(table), zip_(zip), progress_(progress), rescue_(rescue), console_(console), log_(log) {}
 
 bool EntryWriter::take(const WriterTask& task) {
     if (!task.chunk) {
@@ -23,6 +23,7 @@ bool EntryWriter::take(const WriterTask& task) {
     if (chunk.first) beginEntry(chunk.recording);
     length_ += chunk.data.size();
     progress_.advance(chunk.data.size());
+    if (chunk.damage.sectors.any()) rescue_.addBlock(chunk.damage);
     return chunk.last ? finishEntry(chunk) : continueEntry(chunk);
 }
 
@@ -36,6 +37,7 @@ void EntryWriter::beginEntry(int32_t k) {
     length_ = 0;
     crc_ = 0;
     progress_.begin(k + 1, name_);
+    rescue_.beginRecording(k);
 }
 
 bool EntryWriter::continueEntry(const Chunk& chunk) {
@@ -56,12 +58,16 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
     const bool readingStopped = reason == Reason::readFailed || reason == Reason::interrupted;
     if (!readingStopped) reportRecordingRead(chunk.end, length_);
     const bool stored = begun_ && write(chunk) && zip_.finishEntry(length_, crc_);
+    rescue_.endRecording(stored && !readingStopped);
     if (reason == Reason::readFailed) {
-        outcome_ = {ExportStatus::readFailed, chunk.end.readFailure};
+        outcome_.status = ExportStatus::readFailed;
+        outcome_.readFailure = chunk.end.readFailure;
+        rescue_.stop(chunk.end.rescueStop);
         return false;
     }
     if (reason == Reason::interrupted) {
         outcome_.status = ExportStatus::interrupted;
+        rescue_.stop(card::RescueStop::interrupted);
         return false;
     }
     if (stored) return true;

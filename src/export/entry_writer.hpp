@@ -12,6 +12,7 @@
 #include "export/entry_time.hpp"
 #include "export/export_recordings.hpp"
 #include "export/progress.hpp"
+#include "export/rescue_report.hpp"
 #include "export/writer_task.hpp"
 #include "export/zip_writer.hpp"
 #include "platform/console.hpp"
@@ -23,12 +24,13 @@ namespace quilbex::exporting {
 struct WriterOutcome {
     ExportStatus status = ExportStatus::completed;
     std::optional<card::ReadFailure> readFailure;  // set with readFailed; reported by the caller
+    ExportRescue rescue;
 };
 
 class EntryWriter {
 public:
-    EntryWriter(const scan::RecordingTable& table, ZipWriter& zip, Progress& progress, platform::Console& console,
-                const platform::DiagnosticLog& log);
+    EntryWriter(const scan::RecordingTable& table, ZipWriter& zip, Progress& progress, RescueTally& rescue,
+                platform::Console& console, const platform::DiagnosticLog& log);
 
     // Stores the next task's chunk once it is compressed. False when the
     // export must stop now; outcome() then says why.
@@ -49,6 +51,7 @@ private:
     const scan::RecordingTable& table_;
     ZipWriter& zip_;
     Progress& progress_;
+    RescueTally& rescue_;
     platform::Console& console_;
     const platform::DiagnosticLog& log_;
     WriterOutcome outcome_;

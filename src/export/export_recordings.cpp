@@ -18,7 +18,7 @@ Progress makeProgress(const ExportRequest& request, platform::Console& console) 
 
 }  // namespace
 
-ExportStatus exportRecordings(const ExportRequest& request, platform::Console& console,
+ExportResult exportRecordings(const ExportRequest& request, platform::Console& console,
                               const platform::DiagnosticLog& log) {
     ZipWriter zip;
     // The export goes on without an archive: the first recording is still
@@ -30,7 +30,7 @@ ExportStatus exportRecordings(const ExportRequest& request, platform::Console& c
     zip.close();
     if (outcome.readFailure) card::reportReadFailure(console, *outcome.readFailure);
     if (outcome.status == ExportStatus::completed) progress.summarize();
-    return outcome.status;
+    return {outcome.status, outcome.rescue};
 }
 
 }  // namespace quilbex::exporting

@@ -8,6 +8,7 @@
 
 #include "card/card_device.hpp"
 #include "export/progress.hpp"
+#include "export/rescue_report.hpp"
 #include "scan/recording_table.hpp"
 
 namespace quilbex::exporting {
@@ -34,9 +35,17 @@ struct ExportRequest {
     // line then shows bytes, rate and time left, and a summary ends a
     // completed export.
     std::optional<Terminal> terminal = std::nullopt;
+    // Go on past unreadable sectors of this size: see card/sector_rescue.hpp.
+    bool rescue = false;
+    uint32_t sectorSize = 0;
 };
 
-ExportStatus exportRecordings(const ExportRequest& request, platform::Console& console,
+struct ExportResult {
+    ExportStatus status = ExportStatus::completed;
+    ExportRescue rescue;  // what the rescue met; nothing without it
+};
+
+ExportResult exportRecordings(const ExportRequest& request, platform::Console& console,
                               const platform::DiagnosticLog& log);
 
 }  // namespace quilbex::exporting

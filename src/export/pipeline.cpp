@@ -41,6 +41,15 @@
 // at a time and redraws the line in between, so that a card that stalls
 // shows as a falling rate rather than a frozen line.
 //
+// Rescue (-r): when the read of a block fails, the reader reads it again in
+// pieces down to single sectors and zero-fills the sectors that stay
+// unreadable (card/sector_rescue). What it could not read travels on the
+// block's first chunk; the writer prints its verbose line and adds it to the
+// recording's tally, so the report too is the same for every thread count.
+// When the rescue stops (the card is gone, too many dead blocks in a row, the
+// stop signal), the block in hand is left out and the reader ends as at a
+// failed read. A healthy block costs nothing more.
+//
 // Memory: the chunk pool holds 2N + 2 chunks, each with room for its deflate
 // output (1.13 MiB); the block pool (2N + 2) / 4 + 1 buffers of 4 MiB, at
 // least two, so that one block is read while another is compressed; each
@@ -118,12 +127,14 @@ WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, Progress
     BoundedQueue<Chunk*> compressQueue(chunkCount);
     BoundedQueue<WriterTask> writeQueue(chunkCount);
     BlockReader reader(request.table, request.card, blocks, pool, compressQueue, writeQueue, request.stopSignal);
+    if (request.rescue) reader.rescueSectors(request.sectorSize);
 
     std::vector<std::thread> threads;
     threads.emplace_back([&reader] { reader.run(); });
     for (int i = 0; i < compressors; ++i) threads.emplace_back([&compressQueue] { compressChunks(compressQueue); });
 
-    EntryWriter writer(request.table, zip, progress, console, log);
+    RescueTally rescue(console, request.verbose);
+    EntryWriter writer(request.table, zip, progress, rescue, console, log);
     while (const auto task = nextTask(writeQueue, progress)) {
         const bool goOn = writer.take(*task);
         if (task->chunk) pool.release(task->chunk);
@@ -136,7 +147,9 @@ WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, Progress
         }
     }
     for (auto& thread : threads) thread.join();
-    return writer.outcome();
+    WriterOutcome outcome = writer.outcome();
+    outcome.rescue = rescue.result();
+    return outcome;
 }
 
 }  // namespace quilbex::exporting

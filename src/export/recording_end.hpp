@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "card/sector_reader.hpp"
+#include "card/sector_rescue.hpp"
 
 namespace quilbex::exporting {
 
@@ -13,13 +14,15 @@ struct RecordingEnd {
         complete,     // every block read
         seekFailed,   // the seek to `block` failed with seekError; the blocks before it are stored
         seekRefused,  // the seek to `block` was refused after earlier blocks were read
-        readFailed,   // reading `block` failed; the blocks before it are stored, the export ends
-        interrupted,  // the stop signal came before `block`; the export ends
+        readFailed,   // reading `block` failed, or the rescue stopped there (rescueStop);
+                      // the blocks before it are stored, the export ends
+        interrupted,  // the stop signal came before or while reading `block`; the export ends
     };
     Reason reason = Reason::complete;
     int32_t block = 0;
     int seekError = 0;
     card::ReadFailure readFailure;
+    card::RescueStop rescueStop = card::RescueStop::none;
 };
 
 }  // namespace quilbex::exporting

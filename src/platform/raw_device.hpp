@@ -60,4 +60,12 @@ struct OpenResult {
 // device allows it.
 OpenResult openRawDevice(const std::string& drive);
 
+// The platform's code for a read that found no more data before the count
+// it was asked for, for the system error text.
+int endOfDataError();
+
+// Whether a failed read's code says that the card itself is gone (removed,
+// no medium, the device vanished), so that no later read can succeed.
+bool meansCardGone(int errorCode);
+
 }  // namespace quilbex::platform

@@ -13,6 +13,8 @@ constexpr uint32_t imageSectorSize = 512;
 // Unbuffered reads need sector-aligned buffers; a page covers every sector size.
 constexpr size_t pageAlignment = 4096;
 constexpr size_t devicePathCapacity = 128;
+// ERROR_NO_SUCH_DEVICE, which mingw-w64's headers lack.
+constexpr int errorNoSuchDevice = 433;
 
 // "E:" and nothing else names a volume; any other argument is an image file.
 bool isDriveLetter(const std::string& drive) {
@@ -117,6 +119,12 @@ OpenResult openRawDevice(const std::string& drive) {
         CreateFileA(devicePath(drive).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return {nullptr, static_cast<int>(GetLastError())};
     return {std::make_unique<Win32Device>(handle), 0};
+}
+
+int endOfDataError() { return ERROR_HANDLE_EOF; }
+
+bool meansCardGone(int errorCode) {
+    return errorCode == ERROR_NOT_READY || errorCode == ERROR_DEVICE_NOT_CONNECTED || errorCode == errorNoSuchDevice;
 }
 
 }  // namespace quilbex::platform

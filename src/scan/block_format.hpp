@@ -17,6 +17,8 @@ inline constexpr uint32_t blockMagic = 0x26CB395A;
 inline constexpr uint32_t blockHeaderFieldsSize = 12;
 // The scan never examines more blocks than this.
 inline constexpr int32_t maxBlocks = 80000;
+// Nor more blocks without the magic, counted over the whole walk.
+inline constexpr int32_t maxBlocksWithoutMagic = 5;
 
 struct BlockHeader {
     uint16_t sequenceNumber = 0;  // 0 opens a recording

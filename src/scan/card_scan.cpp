@@ -10,6 +10,9 @@ namespace {
 
 enum class WalkEnd { cardEnd, stopped };
 
+// What became of a block's header sector.
+enum class HeaderRead { read, unreadable, stop };
+
 // Walk state that only the diagnostic log looks at.
 struct Position {
     int32_t index = 0;
@@ -21,13 +24,22 @@ struct Position {
 class Walk {
 public:
     Walk(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log, ScanResult& result,
-         const std::atomic<int>* stopSignal)
-        : card_(card), console_(console), log_(log), result_(result), stopSignal_(stopSignal) {}
+         const WalkOptions& options, uint32_t sectorSize)
+        : card_(card),
+          console_(console),
+          log_(log),
+          result_(result),
+          stopSignal_(options.stopSignal),
+          sectorSize_(sectorSize) {
+        if (options.rescue) rescue_.emplace(card.raw(), sectorSize);
+    }
 
-    WalkEnd run(int64_t blockCount, uint32_t sectorSize, uint16_t& lastSequence);
+    WalkEnd run(int64_t blockCount, uint16_t& lastSequence);
 
 private:
+    WalkEnd walk(int64_t blockCount, uint16_t& lastSequence);
     bool seekTo(const Position& at);
+    HeaderRead readHeader(const Position& at, std::span<std::byte> sector);
     void logRefusedSeek(const Position& at) const;
     void reportFailedSeek(const Position& at) const;
     void classify(const BlockHeader& header, int32_t index);
@@ -37,10 +49,21 @@ private:
     const platform::DiagnosticLog& log_;
     ScanResult& result_;
     const std::atomic<int>* stopSignal_;
+    uint32_t sectorSize_;
+    std::optional<card::SectorRescue> rescue_;
+    // Unreadable header sectors since the last block with the magic: they
+    // lie in a recording only if a block with the magic follows.
+    uint64_t unreadableSinceMagic_ = 0;
 };
 
-WalkEnd Walk::run(int64_t blockCount, uint32_t sectorSize, uint16_t& lastSequence) {
-    platform::AlignedBuffer sector(sectorSize, card_.raw().bufferAlignment());
+WalkEnd Walk::run(int64_t blockCount, uint16_t& lastSequence) {
+    const WalkEnd end = walk(blockCount, lastSequence);
+    result_.rescue.unreadableOutside += unreadableSinceMagic_;
+    return end;
+}
+
+WalkEnd Walk::walk(int64_t blockCount, uint16_t& lastSequence) {
+    platform::AlignedBuffer sector(sectorSize_, card_.raw().bufferAlignment());
     Position at;
     for (;;) {
         if (stopSignal_ && stopSignal_->load() != 0) {
@@ -49,18 +72,18 @@ WalkEnd Walk::run(int64_t blockCount, uint32_t sectorSize, uint16_t& lastSequenc
         }
         at.offset = int64_t{at.index} * blockSize;
         if (!seekTo(at)) return WalkEnd::stopped;
-        if (auto failure = card::readSectors(card_.raw(), sector.span())) {
-            result_.readFailure = failure;
-            return WalkEnd::stopped;
+        const HeaderRead header = readHeader(at, sector.span());
+        if (header == HeaderRead::stop) return WalkEnd::stopped;
+        if (header == HeaderRead::read) {
+            const BlockHeader fields = decodeBlockHeader(sector.span());
+            lastSequence = fields.sequenceNumber;
+            classify(fields, at.index);
         }
-        const BlockHeader header = decodeBlockHeader(sector.span());
-        lastSequence = header.sequenceNumber;
-        classify(header, at.index);
         at.previousIndex = at.index;
         at.previousOffset = at.offset;
         ++at.index;
         if (at.index >= blockCount) return WalkEnd::cardEnd;
-        if (at.index >= maxBlocks || result_.badBlockCount >= 5) return WalkEnd::stopped;
+        if (at.index >= maxBlocks || result_.badBlockCount >= maxBlocksWithoutMagic) return WalkEnd::stopped;
     }
 }
 
@@ -78,12 +101,36 @@ bool Walk::seekTo(const Position& at) {
     return true;
 }
 
+// Without rescue a failed read stops the walk and is handed back.
+HeaderRead Walk::readHeader(const Position& at, std::span<std::byte> sector) {
+    const auto failure = card::readSectors(card_.raw(), sector);
+    if (!failure) return HeaderRead::read;
+    if (!rescue_) {
+        result_.readFailure = failure;
+        return HeaderRead::stop;
+    }
+    const card::AreaRescue rescued = rescue_->recover(at.index, at.offset, sector, *failure);
+    result_.rescue.stop = rescued.stop;
+    if (rescued.stop == card::RescueStop::cardGone) {
+        result_.readFailure = rescued.lastFailure;
+        return HeaderRead::stop;
+    }
+    unreadableSinceMagic_ += rescued.damage.unreadableBytes;
+    if (rescued.stop != card::RescueStop::none) return HeaderRead::stop;
+    return rescued.damage.any() ? HeaderRead::unreadable : HeaderRead::read;
+}
+
 void Walk::classify(const BlockHeader& header, int32_t index) {
     if (header.magic != blockMagic) {
         ++result_.badBlockCount;
         return;
     }
     RecordingTable& table = result_.table;
+    // Unreadable headers before this block lie in the recording it extends
+    // or ends; before the first recording they lie in none.
+    if (table.recordingCount == 0 && header.sequenceNumber == 0)
+        result_.rescue.unreadableOutside += unreadableSinceMagic_;
+    if (table.recordingCount > 0 || header.sequenceNumber == 0) unreadableSinceMagic_ = 0;
     if (header.sequenceNumber == 0) {
         if (table.recordingCount < RecordingTable::capacity) {
             table.blockBounds[static_cast<size_t>(table.recordingCount)] = index;
@@ -131,20 +178,21 @@ void warnTruncated(platform::Console& console, int32_t recordingCount, int64_t c
 }  // namespace
 
 ScanResult walkCard(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log,
-                    uint32_t sectorSize, int64_t cardSize, const std::atomic<int>* stopSignal) {
+                    uint32_t sectorSize, int64_t cardSize, const WalkOptions& options) {
     ScanResult result;
+    result.sectorSize = sectorSize;
     // Too small a sector cannot hold the header fields: nothing to examine.
     if (sectorSize < blockHeaderFieldsSize) return result;
     uint16_t lastSequence = 0;
-    const WalkEnd end = Walk(card, console, log, result, stopSignal).run(cardSize / blockSize, sectorSize, lastSequence);
+    const WalkEnd end = Walk(card, console, log, result, options, sectorSize).run(cardSize / blockSize, lastSequence);
     if (end == WalkEnd::cardEnd && lastSequence != 0)
         warnTruncated(console, result.table.recordingCount, cardSize);
     return result;
 }
 
 ScanResult readFileInfo(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log,
-                        const std::string& drive, int64_t cardSize, const std::atomic<int>* stopSignal) {
-    return walkCard(card, console, log, card::getBytesPerSector(console, drive), cardSize, stopSignal);
+                        const std::string& drive, int64_t cardSize, const WalkOptions& options) {
+    return walkCard(card, console, log, card::getBytesPerSector(console, drive), cardSize, options);
 }
 
 }  // namespace quilbex::scan

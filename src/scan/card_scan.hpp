@@ -8,29 +8,52 @@
 
 #include "card/card_device.hpp"
 #include "card/sector_reader.hpp"
+#include "card/sector_rescue.hpp"
 #include "scan/recording_table.hpp"
 
 namespace quilbex::scan {
 
+// What a walk that goes on past unreadable header sectors met.
+struct ScanRescue {
+    // Unreadable header sectors of blocks that lie in no recording found.
+    uint64_t unreadableOutside = 0;
+    card::RescueStop stop = card::RescueStop::none;
+};
+
 struct ScanResult {
     RecordingTable table;
     int32_t badBlockCount = 0;
+    uint32_t sectorSize = 0;  // as the drive reports it
     // Set when a card read failed; its messages are the caller's to print.
     std::optional<card::ReadFailure> readFailure;
     // Set when the walk stopped because the stop signal was raised.
     bool interrupted = false;
+    ScanRescue rescue;
+};
+
+struct WalkOptions {
+    // A non-zero value ends the walk before the next block.
+    const std::atomic<int>* stopSignal = nullptr;
+    // Go on past unreadable header sectors.
+    bool rescue = false;
 };
 
 // Walks a card whose sectors are sectorSize bytes: see readFileInfo.
 ScanResult walkCard(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log,
-                    uint32_t sectorSize, int64_t cardSize, const std::atomic<int>* stopSignal = nullptr);
+                    uint32_t sectorSize, int64_t cardSize, const WalkOptions& options = {});
 
 // Asks the drive its sector size, then walks the card from block 0, one sector per block, until the end of the
 // card, the block limit or the fifth block without the magic. A failed seek
 // ends the walk with what was found (after its messages); a failed read ends
-// it and is handed back. A non-zero stop signal ends the walk before the next
-// block.
+// it and is handed back.
+//
+// With rescue, a header sector that cannot be read makes its block one
+// without the magic that does not count toward the fifth: it belongs to the
+// recording before it when a block with the magic follows. The walk then
+// also ends after maxDeadBlocksInARow unreadable headers in a row (keeping
+// what it found), and when a read says the card is gone (handed back as a
+// failed read).
 ScanResult readFileInfo(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log,
-                        const std::string& drive, int64_t cardSize, const std::atomic<int>* stopSignal = nullptr);
+                        const std::string& drive, int64_t cardSize, const WalkOptions& options = {});
 
 }  // namespace quilbex::scan

@@ -31,6 +31,7 @@ USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
          b"        -v - display version info.\n"
          b"        -V - Verbose output\n"
          b"        -t - show elapsed time\n"
+         b"        -r - rescue: go on past unreadable sectors\n"
          b"\n"
          b"Example:\n"
          b"    quilbex E: C:\\temp\\out.zip\n")
@@ -46,14 +47,16 @@ def binary(variable):
     return path
 
 
-def run(args, stdin=b"", cwd=None, merge_streams=False, timeout=120):
-    """Runs quilbex with the arguments and the bytes on standard input.
+def run(args, stdin=b"", cwd=None, merge_streams=False, timeout=120, env=None):
+    """Runs quilbex with the arguments and the bytes on standard input, and
+    the variables of env added to the environment.
 
     Returns (status, stdout bytes, stderr bytes); with merge_streams both
     streams share one pipe, so stdout holds them in the order written and
     stderr is empty.
     """
-    result = subprocess.run([binary("QUILBEX_BIN"), *args], input=stdin, cwd=cwd, capture_output=not merge_streams,
+    result = subprocess.run([binary("QUILBEX_BIN"), *args], input=stdin, cwd=cwd, env=env and {**os.environ, **env},
+                            capture_output=not merge_streams,
                             stdout=subprocess.PIPE if merge_streams else None,
                             stderr=subprocess.STDOUT if merge_streams else None, timeout=timeout, check=False)
     return result.returncode, result.stdout, result.stderr or b""

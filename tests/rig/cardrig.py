@@ -122,11 +122,11 @@ def _fail_text(entry: FailRange) -> str:
     return entry if isinstance(entry, str) else f"{entry[0]}:{entry[1]}"
 
 
-def _server_command(cardfs, image, mountpoint, *, rate, delay_ms, fail, short, eof_at, log,
+def _server_command(cardfs, image, mountpoint, *, rate, delay_ms, fail, short, eof_at, gone_at, log,
                     extra_args):
     command = [cardfs, os.fspath(image), mountpoint, "-f", *extra_args]
     optional = {"--rate": rate, "--delay-ms": delay_ms, "--short": short, "--eof-at": eof_at,
-                "--log": log and os.path.abspath(log)}
+                "--gone-at": gone_at, "--log": log and os.path.abspath(log)}
     for option, value in optional.items():
         if value is not None:
             command += [option, str(value)]
@@ -179,11 +179,13 @@ def _wait_until_served(server, mountpoint, card, stderr_path, timeout):
 
 @contextlib.contextmanager
 def served_card(image, *, rate=None, delay_ms=None, fail: Iterable[FailRange] = (), short=None,
-                eof_at=None, log=None, cardfs=None, extra_args=(), timeout=10.0) -> Iterator[str]:
+                eof_at=None, gone_at=None, log=None, cardfs=None, extra_args=(),
+                timeout=10.0) -> Iterator[str]:
     """Serves `image` through quilbex-cardfs; yields the path of the served file.
 
     fail: ranges as "START:END" strings (K/M/G/bN suffixes allowed) or
-    (start, end) pairs. log: a file the server appends each read to.
+    (start, end) pairs. gone_at: reads reaching it fail with ENXIO (through
+    a loop device: EIO). log: a file the server appends each read to.
     extra_args: further server arguments, e.g. ["-s"] or ["-o", "max_read=65536"].
     """
     cardfs = cardfs or cardfs_binary()
@@ -195,7 +197,7 @@ def served_card(image, *, rate=None, delay_ms=None, fail: Iterable[FailRange] = 
     stderr_path = os.path.join(workdir, "server.err")
     os.mkdir(mountpoint)
     command = _server_command(cardfs, image, mountpoint, rate=rate, delay_ms=delay_ms, fail=fail,
-                              short=short, eof_at=eof_at, log=log, extra_args=extra_args)
+                              short=short, eof_at=eof_at, gone_at=gone_at, log=log, extra_args=extra_args)
     server = None
     try:
         with open(stderr_path, "wb") as stderr:

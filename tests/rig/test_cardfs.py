@@ -260,6 +260,16 @@ class EndOfDataTests(CardfsCase):
             self.assert_eio(read_direct, device, 3 * BLOCK, SECTOR)
 
 
+class GoneTests(CardfsCase):
+    def test_file_read_is_short_up_to_gone_offset_then_enxio(self):
+        gone = BLOCK + BLOCK // 2
+        with cardrig.served_card(self.image, gone_at=gone) as card:
+            self.assertEqual(read_direct(card, BLOCK, BLOCK), self.data[BLOCK:gone])
+            with self.assertRaises(OSError) as caught:
+                read_direct(card, 3 * BLOCK, SECTOR)
+            self.assertEqual(caught.exception.errno, errno.ENXIO)
+
+
 class PacingTests(CardfsCase):
     def test_rate_limits_a_16_mb_read(self):
         rate_mbps = 40

@@ -95,6 +95,15 @@ inline std::shared_ptr<const CardImage> makeCardImage(const std::vector<Recordin
     return image;
 }
 
+// Card bytes [start, end) that no read can get past, as on a worn card:
+// every read that touches them fails whole, as through a block device.
+struct BadArea {
+    int64_t start = 0;
+    int64_t end = 0;
+    int errorCode = EIO;
+    int failures = -1;  // reads it fails before it reads after all; -1: for ever
+};
+
 // Serves a card image, failing where told. Only the export's reader thread
 // calls it; the test reads the counters after the export has returned.
 class MemoryCard final : public platform::RawDevice {
@@ -103,12 +112,14 @@ public:
 
     std::map<int32_t, int> failingSeeks;  // block -> error code of the failed seek
     std::optional<int32_t> failingRead;   // the first read inside this block fails
+    std::vector<BadArea> badAreas;
     uint32_t largestRead = UINT32_MAX;    // the most one read delivers
     // Raised when the seek to this block is made.
     std::optional<int32_t> stopAtBlock;
     std::atomic<int>* stopSignal = nullptr;
 
     int32_t seeks = 0;
+    int32_t failedReads = 0;
 
     platform::SeekResult seek(int64_t offset) override {
         ++seeks;
@@ -121,6 +132,12 @@ public:
 
     platform::ReadResult read(std::byte* destination, uint32_t length) override {
         if (failingRead == position_ / scan::blockSize) return {false, 0, EIO};
+        for (auto& bad : badAreas) {
+            if (bad.failures == 0 || bad.end <= position_ || position_ + length <= bad.start) continue;
+            if (bad.failures > 0) --bad.failures;
+            ++failedReads;
+            return {false, 0, bad.errorCode};
+        }
         const auto size = static_cast<int64_t>(image_->bytes.size());
         const auto n = static_cast<uint32_t>(std::min<int64_t>({length, largestRead, size - position_}));
         std::memcpy(destination, image_->bytes.data() + position_, n);

@@ -28,6 +28,7 @@ const std::string usage =
     "        -v - display version info.\n"
     "        -V - Verbose output\n"
     "        -t - show elapsed time\n"
+    "        -r - rescue: go on past unreadable sectors\n"
     "\n"
     "Example:\n"
     "    quilbex E: C:\\temp\\out.zip\n";
@@ -101,6 +102,16 @@ TEST(CommandLine, sets_verbose_and_elapsed_time_independently) {
     EXPECT_TRUE(both.options.pairGiven);
 }
 
+TEST(CommandLine, sets_rescue_alongside_the_other_flags) {
+    EXPECT_FALSE(parse({"-V", "-t", "E:", "out.zip"}).options.rescue);
+    const Parsed all = parse({"E:", "-r", "-V", "out.zip", "-t"});
+    EXPECT_TRUE(all.options.rescue);
+    EXPECT_TRUE(all.options.verbose);
+    EXPECT_TRUE(all.options.showElapsedTime);
+    EXPECT_TRUE(all.options.pairGiven);
+    expectNothingPrinted(all);
+}
+
 TEST(CommandLine, asks_nothing_unless_exactly_two_positionals) {
     for (const auto& words : std::vector<std::vector<std::string>>{
              {"-t"}, {"-V", "-t"}, {"E:"}, {"E:", "a.zip", "b.zip"}, {"-t", "E:", "a.zip", "b", "c"}}) {
@@ -140,7 +151,7 @@ TEST(CommandLine, reads_only_the_second_character_of_an_option) {
 
 TEST(CommandLine, rejects_unknown_option) {
     for (const auto& [word, letter] : std::vector<std::pair<std::string, std::string>>{
-             {"-x", "x"}, {"--help", "-"}, {"-H", "H"}, {"-T", "T"}, {"-xh", "x"}, {"-I", "I"}}) {
+             {"-x", "x"}, {"--help", "-"}, {"-H", "H"}, {"-T", "T"}, {"-R", "R"}, {"-xh", "x"}, {"-I", "I"}}) {
         SCOPED_TRACE(word);
         const Parsed parsed = parse({"E:", word, "out.zip"});
         EXPECT_FALSE(parsed.usable);

@@ -65,10 +65,13 @@ struct Faults {
     std::optional<int32_t> failingRead;
     uint32_t largestRead = UINT32_MAX;
     std::optional<int32_t> stopAtBlock;
+    std::vector<testing::BadArea> badAreas;
+    bool rescue = false;  // read on past them, in 512-byte sectors
 };
 
 struct ExportRun {
     ExportStatus status = ExportStatus::completed;
+    ExportRescue rescue;
     std::string output;   // standard output and error as written
     std::string archive;  // the archive file's bytes
     int32_t seeks = 0;    // seeks the card saw
@@ -91,6 +94,7 @@ ExportRun runExport(const std::shared_ptr<const CardImage>& image, const scan::R
     fake.failingSeeks = faults.failingSeeks;
     fake.failingRead = faults.failingRead;
     fake.largestRead = faults.largestRead;
+    fake.badAreas = faults.badAreas;
     std::atomic<int> stop{0};
     fake.stopAtBlock = faults.stopAtBlock;
     fake.stopSignal = &stop;
@@ -100,8 +104,12 @@ ExportRun runExport(const std::shared_ptr<const CardImage>& image, const scan::R
     card::CardDevice card(std::move(device), log);
     ExportRequest request{table, card, zipPath, !terminal, threads, &stop};
     request.terminal = terminal;
+    request.rescue = faults.rescue;
+    request.sectorSize = 512;
     ExportRun run;
-    run.status = exportRecordings(request, console.console(), log);
+    const ExportResult result = exportRecordings(request, console.console(), log);
+    run.status = result.status;
+    run.rescue = result.rescue;
     run.output = console.text();
     run.archive = fileBytes(zipPath);
     run.seeks = fake.seeks;
@@ -402,6 +410,91 @@ TEST(ExportPipeline, DateWarningsFollowTheProgressLineOfTheirRecording) {
     EXPECT_EQ(entries[0].dosDate, date.dosDate);
     EXPECT_EQ(four.output, one.output);
     EXPECT_TRUE(four.archive == one.archive);
+}
+
+// Rescue: card bytes [start, end) unreadable, read on past them.
+Faults rescueFrom(int64_t start, int64_t end, int errorCode = EIO) {
+    Faults faults;
+    faults.badAreas = {{start, end, errorCode}};
+    faults.rescue = true;
+    return faults;
+}
+
+std::string blockLine(int32_t block, uint64_t bytes) {
+    return "Block " + std::to_string(block) + ": " + std::to_string(bytes) +
+           " unreadable bytes in 1 place, zero-filled\n";
+}
+
+// Recording k's entry with its payload bytes [from, to) zeroed.
+std::string zeroedEntry(const CardImage& image, int32_t k, int32_t blocksRead, size_t from, size_t to) {
+    std::string entry = expectedEntry(image, k, blocksRead);
+    const size_t header = entry.size() - static_cast<size_t>(blocksRead) * scan::blockPayloadSize;
+    std::fill(entry.begin() + static_cast<std::ptrdiff_t>(header + from),
+              entry.begin() + static_cast<std::ptrdiff_t>(header + to), '\0');
+    return entry;
+}
+
+TEST(ExportPipeline, RescueZeroFillsAnUnreadableSectorAndGoesOn) {
+    const testing::TempDir dir;
+    const CardImage& image = *smallCard();
+    const std::string zip = dir.path("a.zip");
+    // A sector in the payload of block 2, the second block of recording 1.
+    const int64_t bad = 2 * scan::blockSize + (1 << 20);
+    const auto one = runExport(smallCard(), 1, zip, rescueFrom(bad, bad + 512));
+    const auto four = runExport(smallCard(), 4, zip, rescueFrom(bad, bad + 512));
+
+    EXPECT_EQ(one.status, ExportStatus::completed);
+    EXPECT_EQ(one.output, progressLine(image, 0, entryLength(image, 0, 1), zip) + blockLine(2, 512) +
+                              progressLine(image, 1, entryLength(image, 1, 3), zip) +
+                              progressLine(image, 2, entryLength(image, 2, 1), zip));
+    const auto entries = readArchive(zip);
+    ASSERT_EQ(entries.size(), 3u);
+    const size_t at = scan::blockPayloadSize + (1 << 20) - scan::blockHeaderSize;
+    EXPECT_TRUE(entries[1].data == zeroedEntry(image, 1, 3, at, at + 512));
+    EXPECT_TRUE(entries[1].crcMatches);
+    EXPECT_TRUE(entries[2].data == expectedEntry(image, 2, 1));
+    ASSERT_EQ(one.rescue.damaged.size(), 1u);
+    EXPECT_EQ(one.rescue.damaged[0].recording, 1);
+    EXPECT_EQ(one.rescue.damaged[0].unreadableBytes, 512u);
+    EXPECT_EQ(one.rescue.storedWhole, 3);
+
+    expectSameRun(four, one);
+}
+
+TEST(ExportPipeline, RescueEndsAfter16DeadBlocksKeepingThemZeroFilledAsOnePlace) {
+    const testing::TempDir dir;
+    const auto image = testing::makeCardImage({{1}, {19}});
+    const std::string zip = dir.path("a.zip");
+    const auto run = runExport(image, 2, zip, rescueFrom(2 * scan::blockSize, INT64_MAX));
+
+    EXPECT_EQ(run.status, ExportStatus::readFailed);
+    std::string output = progressLine(*image, 0, entryLength(*image, 0, 1), zip);
+    for (int32_t b = 2; b < 2 + card::maxDeadBlocksInARow - 1; ++b) output += blockLine(b, scan::blockSize);
+    EXPECT_EQ(run.output, output + platform::systemErrorText(EIO) + "Read failed 0\n");
+    EXPECT_EQ(run.rescue.stop, card::RescueStop::deadRun);
+    ASSERT_EQ(run.rescue.damaged.size(), 1u);
+    EXPECT_EQ(run.rescue.damaged[0].places, 1u);
+    // The sixteenth dead block ends the reading before it is stored.
+    const int32_t blocksRead = card::maxDeadBlocksInARow;
+    const auto entries = readArchive(zip);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_TRUE(entries[1].data == zeroedEntry(*image, 1, blocksRead, scan::blockPayloadSize,
+                                              static_cast<size_t>(blocksRead) * scan::blockPayloadSize));
+}
+
+TEST(ExportPipeline, StopSignalDuringARescueLeavesItsBlockOut) {
+    const testing::TempDir dir;
+    const CardImage& image = *smallCard();
+    const std::string zip = dir.path("a.zip");
+    Faults faults = rescueFrom(2 * scan::blockSize, 2 * scan::blockSize + 512);
+    faults.stopAtBlock = 2;
+    const auto run = runExport(smallCard(), 2, zip, faults);
+
+    EXPECT_EQ(run.status, ExportStatus::interrupted);
+    EXPECT_EQ(run.rescue.stop, card::RescueStop::interrupted);
+    const auto entries = readArchive(zip);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_TRUE(entries[1].data == expectedEntry(image, 1, 1));
 }
 
 }  // namespace

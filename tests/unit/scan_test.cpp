@@ -70,7 +70,8 @@ struct Scan {
     }
 };
 
-Scan scanImage(const std::string& image, const std::function<void(ScriptedDevice&)>& script = {}) {
+Scan scanImage(const std::string& image, const std::function<void(ScriptedDevice&)>& script = {},
+               bool rescue = false) {
     CapturedConsole captured;
     const platform::DiagnosticLog log(captured.console());
     auto scripted = testing::openScripted(image);
@@ -78,7 +79,8 @@ Scan scanImage(const std::string& image, const std::function<void(ScriptedDevice
     if (script) script(device);
     card::CardDevice card(std::move(scripted), log);
     const int64_t cardSize = card::getDriveSize(captured.console(), image);
-    Scan scan{readFileInfo(card, captured.console(), log, image, cardSize), device.seekedBlocks(block), "", ""};
+    Scan scan{readFileInfo(card, captured.console(), log, image, cardSize, {nullptr, rescue}),
+              device.seekedBlocks(block), "", ""};
     for (int64_t offset : device.seeks) EXPECT_EQ(offset % block, 0) << "seek off a block start";
     scan.out = captured.out();
     scan.err = captured.err();
@@ -267,6 +269,33 @@ TEST_F(CardScan, hands_back_a_failed_read_without_printing_it) {
     EXPECT_EQ(scan.bounds(), (std::vector<int32_t>{0, 2}));
     EXPECT_EQ(scan.out, "");
     EXPECT_EQ(scan.err, "");
+}
+
+// With rescue, an unreadable header sector makes its block one without the
+// magic that the fifth-block end does not count.
+TEST_F(CardScan, rescue_takes_unreadable_headers_as_blocks_without_magic_that_do_not_count) {
+    // Blocks 0-2 and 3-4 are recordings, 5-10 junk; header 3 opens the second.
+    const auto unreadable = [](ScriptedDevice& device) {
+        for (int64_t b : {1, 3, 7}) device.unreadable[b * block] = EIO;
+    };
+    const Scan scan = scanImage(card({"rec:3", "rec:2", "junk:6"}), unreadable, true);
+    expectSilent(scan);
+    EXPECT_EQ(scan.bounds(), (std::vector<int32_t>{0, 5}));
+    EXPECT_EQ(scan.result.badBlockCount, 5);
+    EXPECT_EQ(scan.examinedBlocks.back(), 10);
+    EXPECT_EQ(scan.result.rescue.unreadableOutside, 512u);
+    EXPECT_EQ(scan.result.rescue.stop, card::RescueStop::none);
+}
+
+TEST_F(CardScan, rescue_hands_back_the_read_that_says_the_card_is_gone) {
+    const Scan scan = scanImage(card({"rec:2", "rec:2"}), [](ScriptedDevice& device) {
+        device.unreadable[2 * block] = ENXIO;
+    }, true);
+    ASSERT_TRUE(scan.result.readFailure.has_value());
+    EXPECT_EQ(scan.result.readFailure->errorCode, ENXIO);
+    EXPECT_EQ(scan.result.rescue.stop, card::RescueStop::cardGone);
+    EXPECT_EQ(scan.examinedBlocks, blocksUpTo(2));
+    EXPECT_EQ(scan.bounds(), (std::vector<int32_t>{0, 2}));
 }
 
 }  // namespace

@@ -90,17 +90,21 @@ public:
     uint32_t largestRead = UINT32_MAX;
     // The read after this many successful reads returns this result instead.
     std::optional<std::pair<int, platform::ReadResult>> failingRead;
+    // Every read after a seek to this offset fails with the code.
+    std::map<int64_t, int> unreadable;
 
     std::vector<int64_t> seeks;
 
     platform::SeekResult seek(int64_t offset) override {
         seeks.push_back(offset);
         if (const auto it = failingSeeks.find(offset); it != failingSeeks.end()) return {-1, it->second};
+        lastSeek_ = offset;
         return inner_->seek(offset);
     }
 
     platform::ReadResult read(std::byte* destination, uint32_t length) override {
         if (failingRead && failingRead->first == reads_) return failingRead->second;
+        if (const auto it = unreadable.find(lastSeek_); it != unreadable.end()) return {false, 0, it->second};
         ++reads_;
         return inner_->read(destination, std::min(length, largestRead));
     }
@@ -120,6 +124,7 @@ public:
 private:
     std::unique_ptr<platform::RawDevice> inner_;
     int reads_ = 0;
+    int64_t lastSeek_ = -1;
 };
 
 // A directory removed with everything in it at the end of the test.

@@ -318,7 +318,7 @@ class OverwriteTest(WindowsTestCase):
 class ExportTest(WindowsTestCase):
     THREADS = {"QUILBEX_THREADS": "2"}
 
-    def export_both(self, card, old_archive=None):
+    def export_both(self, card, old_archive=None, options=()):
         """Runs both builds on the card, each into out.zip of a folder of its
         own; returns their (status, stdout, stderr, archive bytes)."""
         results = []
@@ -328,7 +328,7 @@ class ExportTest(WindowsTestCase):
             if old_archive is not None:
                 with open(os.path.join(folder, "out.zip"), "wb") as f:
                     f.write(old_archive)
-            status, out, err = run([card_path, "out.zip"], stdin=b"y\n", cwd=folder, env=self.THREADS)
+            status, out, err = run([*options, card_path, "out.zip"], stdin=b"y\n", cwd=folder, env=self.THREADS)
             with open(os.path.join(folder, "out.zip"), "rb") as f:
                 results.append((status, out, err, f.read()))
         return results
@@ -350,6 +350,13 @@ class ExportTest(WindowsTestCase):
                 ("wav0003_2017_03_05__14_10_32.wav", (2017, 3, 5, 14, 10, 32), 56 + 3 * (BLOCK - 32)),
                 ("wav0004_2019_12_31__23_59_58.wav", (2019, 12, 31, 23, 59, 58), 56 + 1 * (BLOCK - 32)),
             ])
+
+    def test_rescues_like_the_linux_build(self):
+        card = make_card(self.path("card.img"), "rec:2", "rec:1", "junk:1")
+        linux, windows = self.export_both(card, options=("-r",))
+        self.assertEqual(linux[:3:2], (0, b"Rescue: 2 of 2 files exported; 0 unreadable bytes zero-filled\n"))
+        self.assertEqual(windows[:3], (0, crlf(linux[1]), crlf(linux[2])))
+        self.assertTrue(windows[3] == linux[3], "the archives differ")
 
     def test_warns_with_system_code_for_invalid_start_times(self):
         seconds_60 = dos_time(2017, 3, 5, 14, 7, 0) | 30

@@ -18,6 +18,7 @@ cardfs::ReadRules rules_for(const cardfs::Options& options, std::uint64_t image_
     rules.data_end = std::min(image_size, options.eof_at.value_or(image_size));
     rules.failing = options.failing;
     rules.max_chunk = options.max_chunk;
+    rules.gone_at = options.gone_at;
     return rules;
 }
 

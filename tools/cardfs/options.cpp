@@ -64,6 +64,7 @@ const std::map<std::string_view, Setter>& valued_options() {
              if (*o.max_chunk == 0) throw UsageError("--short: must be at least 1");
          }},
         {"--eof-at", [](Options& o, std::string_view v) { o.eof_at = byte_value_or_throw(v, "--eof-at"); }},
+        {"--gone-at", [](Options& o, std::string_view v) { o.gone_at = byte_value_or_throw(v, "--gone-at"); }},
         {"--log", [](Options& o, std::string_view v) { o.log_path = std::string(v); }},
         {"-o", [](Options& o, std::string_view v) { o.fuse_args.insert(o.fuse_args.end(), {"-o", std::string(v)}); }},
     };
@@ -155,6 +156,7 @@ std::string usage_text(const std::string& program) {
         "  --fail START:END   reads reaching [START, END) fail with EIO (repeatable)\n"
         "  --short N          answer at most N bytes per read\n"
         "  --eof-at OFFSET    reads at or past OFFSET return no data\n"
+        "  --gone-at OFFSET   reads reaching OFFSET fail with ENXIO, as from a pulled card\n"
         "  --log FILE         append \"offset length result\" per read\n"
         "  -f                 stay in the foreground\n"
         "  -s                 single-threaded\n"

@@ -19,6 +19,7 @@ struct Options {
     std::vector<ByteRange> failing;
     std::optional<std::uint64_t> max_chunk;
     std::optional<std::uint64_t> eof_at;
+    std::optional<std::uint64_t> gone_at;
     std::optional<std::string> log_path;
     std::vector<std::string> fuse_args;  // -f, -s, -d, -o OPTS: handed to libfuse
     bool help = false;

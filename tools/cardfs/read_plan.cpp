@@ -30,7 +30,13 @@ std::uint64_t readable_until(const ReadRules& rules, std::uint64_t offset, std::
 }  // namespace
 
 ReadPlan plan_read(const ReadRules& rules, std::uint64_t offset, std::size_t length) {
-    const std::uint64_t wanted = available_bytes(rules, offset, length);
+    if (rules.gone_at && offset >= *rules.gone_at) {
+        return {.bytes = 0, .error = ENXIO};
+    }
+    std::uint64_t wanted = available_bytes(rules, offset, length);
+    if (rules.gone_at) {
+        wanted = std::min(wanted, *rules.gone_at - offset);
+    }
     if (wanted == 0) {
         return {};
     }

@@ -17,6 +17,7 @@ struct ByteRange {
 struct ReadRules {
     std::uint64_t data_end = 0;                // reads at or past this see no data
     std::vector<ByteRange> failing;            // reads reaching these get EIO
+    std::optional<std::uint64_t> gone_at;      // reads reaching this get ENXIO: the card is gone
     std::optional<std::uint64_t> max_chunk;    // longest answer to one read
 };
 
@@ -28,8 +29,8 @@ struct ReadPlan {
 };
 
 // Decides the answer to a read of [offset, offset + length). A read that
-// starts before a failing range gets the bytes up to it, so a client that
-// keeps reading meets EIO exactly where the range begins.
+// starts before a failing range (or the gone offset) gets the bytes up to it,
+// so a client that keeps reading meets EIO (ENXIO) exactly where it begins.
 ReadPlan plan_read(const ReadRules& rules, std::uint64_t offset, std::size_t length);
 
 }  // namespace cardfs

@@ -14,12 +14,12 @@ namespace {
 constexpr uint32_t imageSectorSize = 512;
 constexpr size_t pageAlignment = 4096;
 
-class PosixDevice final : public RawDevice {
+class LinuxDevice final : public RawDevice {
 public:
-    explicit PosixDevice(int fd) : fd_(fd) {}
-    ~PosixDevice() override { ::close(fd_); }
-    PosixDevice(const PosixDevice&) = delete;
-    PosixDevice& operator=(const PosixDevice&) = delete;
+    explicit LinuxDevice(int fd) : fd_(fd) {}
+    ~LinuxDevice() override { ::close(fd_); }
+    LinuxDevice(const LinuxDevice&) = delete;
+    LinuxDevice& operator=(const LinuxDevice&) = delete;
 
     SeekResult seek(int64_t offset) override {
         const off_t position = ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET);
@@ -94,7 +94,11 @@ OpenResult openRawDevice(const std::string& drive) {
     } else {
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    return {std::make_unique<PosixDevice>(fd), 0};
+    return {std::make_unique<LinuxDevice>(fd), 0};
 }
+
+int endOfDataError() { return ENODATA; }
+
+bool meansCardGone(int errorCode) { return errorCode == ENODEV || errorCode == ENXIO || errorCode == ENOMEDIUM; }
 
 }  // namespace quilbex::platform

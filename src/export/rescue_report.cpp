@@ -1,0 +1,77 @@
+#include "export/rescue_report.hpp"
+
+#include <string>
+
+#include "export/entry_time.hpp"
+
+namespace quilbex::exporting {
+namespace {
+
+std::string places(uint32_t count) { return std::to_string(count) + (count == 1 ? " place" : " places"); }
+
+std::string unreadable(uint64_t bytes, uint32_t count) {
+    return std::to_string(bytes) + " unreadable bytes in " + places(count);
+}
+
+std::string stopReason(card::RescueStop stop) {
+    switch (stop) {
+    case card::RescueStop::cardGone:
+        return "the card is gone";
+    case card::RescueStop::deadRun:
+        return std::to_string(card::maxDeadBlocksInARow) + " blocks in a row unreadable";
+    case card::RescueStop::interrupted:
+        return "interrupted";
+    case card::RescueStop::none:
+        break;
+    }
+    return {};
+}
+
+std::string summaryLine(const RescueSummary& summary) {
+    uint64_t zeroFilled = 0;
+    for (const auto& recording : summary.exported.damaged) zeroFilled += recording.unreadableBytes;
+    std::string line = "Rescue: " + std::to_string(summary.exported.storedWhole) + " of " +
+                       std::to_string(summary.found) + " files exported; " + std::to_string(zeroFilled) +
+                       " unreadable bytes zero-filled";
+    if (summary.unreadableOutside != 0)
+        line += "; " + std::to_string(summary.unreadableOutside) + " unreadable bytes outside the files";
+    if (summary.stop != card::RescueStop::none) line += "; stopped early: " + stopReason(summary.stop);
+    return line;
+}
+
+}  // namespace
+
+void RescueTally::beginRecording(int32_t k) {
+    current_ = {k, 0, 0};
+    runReachesBlock_.reset();
+}
+
+void RescueTally::addBlock(const BlockDamage& damage) {
+    const card::AreaDamage& sectors = damage.sectors;
+    if (verbose_)
+        console_.outLine("Block " + std::to_string(damage.block) + ": " +
+                         unreadable(sectors.unreadableBytes, sectors.places) + ", zero-filled");
+    const bool continuesPlace = sectors.startsUnreadable && runReachesBlock_ == damage.block;
+    current_.unreadableBytes += sectors.unreadableBytes;
+    current_.places += sectors.places - (continuesPlace ? 1 : 0);
+    runReachesBlock_.reset();
+    if (sectors.endsUnreadable) runReachesBlock_ = damage.block + 1;
+}
+
+void RescueTally::endRecording(bool storedWhole) {
+    if (storedWhole) ++result_.storedWhole;
+    if (current_.unreadableBytes != 0) result_.damaged.push_back(current_);
+}
+
+bool RescueSummary::anyUnreadable() const { return unreadableOutside != 0 || !exported.damaged.empty(); }
+
+void printRescueReport(platform::Console& console, const scan::RecordingTable& table, const RescueSummary& summary) {
+    for (const auto& recording : summary.exported.damaged) {
+        const uint32_t startTime = table.startTimes[static_cast<size_t>(recording.recording)];
+        console.errLine("Damaged file: " + recordingName(recording.recording, startTime) + ", " +
+                        unreadable(recording.unreadableBytes, recording.places));
+    }
+    console.errLine(summaryLine(summary));
+}
+
+}  // namespace quilbex::exporting

@@ -1,0 +1,69 @@
+#pragma once
+// What the rescue (option -r) tells the user: with -V one line per block with
+// unreadable sectors, as the blocks are stored; at the end one line per
+// recording with unreadable sectors and a summary, on standard error.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "card/sector_rescue.hpp"
+#include "export/chunk.hpp"
+#include "platform/console.hpp"
+#include "scan/recording_table.hpp"
+
+namespace quilbex::exporting {
+
+struct DamagedRecording {
+    int32_t recording = 0;
+    uint64_t unreadableBytes = 0;  // zero-filled, in whole card sectors
+    uint32_t places = 0;           // runs of adjacent unreadable sectors
+};
+
+// What the export met, as the writer stored the entries.
+struct ExportRescue {
+    std::vector<DamagedRecording> damaged;  // in entry order
+    // Entries stored whole: not those cut short where the reading stopped.
+    int32_t storedWhole = 0;
+    card::RescueStop stop = card::RescueStop::none;
+};
+
+// Collects the damage of each entry as the writer stores it. Runs on the
+// writer's thread.
+class RescueTally {
+public:
+    RescueTally(platform::Console& console, bool verbose) : console_(console), verbose_(verbose) {}
+
+    void beginRecording(int32_t k);
+    // With -V, prints the block's line.
+    void addBlock(const BlockDamage& damage);
+    void endRecording(bool storedWhole);
+    void stop(card::RescueStop why) { result_.stop = why; }
+
+    const ExportRescue& result() const { return result_; }
+
+private:
+    platform::Console& console_;
+    bool verbose_;
+    ExportRescue result_;
+    DamagedRecording current_;
+    // Set while the last damaged block ended unreadable: the block after it,
+    // whose run of unreadable sectors continues that place.
+    std::optional<int32_t> runReachesBlock_;
+};
+
+// The whole run as the final report sees it.
+struct RescueSummary {
+    int32_t found = 0;
+    ExportRescue exported;
+    uint64_t unreadableOutside = 0;  // header sectors the scan could not read, in no recording
+    card::RescueStop stop = card::RescueStop::none;
+
+    // Whether any sector stayed unreadable: the run then ends with status 1.
+    bool anyUnreadable() const;
+};
+
+// One line per damaged recording, then the summary, on standard error.
+void printRescueReport(platform::Console& console, const scan::RecordingTable& table, const RescueSummary& summary);
+
+}  // namespace quilbex::exporting

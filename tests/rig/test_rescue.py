@@ -1,0 +1,128 @@
+"""Rescue (-r), black-box, on cards served through quilbex-cardfs.
+
+Unreadable sectors are fail ranges of the server, read through a loop device
+(a read touching one fails whole with EIO, as on a worn card); a card that is
+gone answers ENXIO on the served file itself, as a loop device would turn
+that into EIO. With -r a sector that stays unreadable is zero-filled, every
+other byte is the card's, later recordings are complete, and the run ends with
+the damage on stderr and status 1. Without -r the same cards fail as any
+failed read does. Needs root, FUSE, QUILBEX_BIN, QUILBEX_MKCARD and
+QUILBEX_CARDFS.
+"""
+
+import errno
+import os
+import unittest
+
+import cardrig
+from quilbex_support import run
+from test_faulty_card import (BLOCK, EIO_TEXT, HEADER_BYTES, PAYLOAD_PER_BLOCK, MiB, SECTOR, SKIP_REASON, TIMEOUT,
+                              FaultTestCase, progress_lines, read_entries, wav_data)
+
+
+@unittest.skipIf(SKIP_REASON, SKIP_REASON or "")
+class RescueTest(FaultTestCase):
+    # Recording 0 is blocks 0-1, recording 1 blocks 2-4, recording 2 blocks 5-6.
+    ITEMS = ("rec:2", "rec:3", "rec:2", "junk:1")
+
+    def run_card(self, card, args, via_loop=True, threads=None, **faults):
+        if os.path.exists(self.archive):
+            os.remove(self.archive)
+        env = {"QUILBEX_THREADS": str(threads)} if threads else None
+        with self.serve(card, via_loop, **faults) as drive:
+            return run([*args, drive, self.archive], timeout=TIMEOUT, env=env)
+
+    def archive_bytes(self):
+        with open(self.archive, "rb") as f:
+            return f.read()
+
+    def assertZeroFilled(self, entry, card, k, start, end):
+        """Recording k's entry is its payload with the card bytes [start, end)
+        of one of its blocks zeroed, as far as they are payload."""
+        def payload_position(offset):
+            block, within = divmod(offset - card.recordings[k][0] * BLOCK, BLOCK)
+            return block * PAYLOAD_PER_BLOCK + min(max(within - HEADER_BYTES // 2, 0), PAYLOAD_PER_BLOCK)
+        zero_from, zero_to = payload_position(start), payload_position(end)
+        payload = card.payload(k)
+        declared, data = wav_data(entry)
+        self.assertEqual(declared, len(payload))
+        self.assertTrue(data == payload[:zero_from] + bytes(zero_to - zero_from) + payload[zero_to:],
+                        f"recording {k}: not its payload with [{zero_from}, {zero_to}) zeroed")
+
+    @staticmethod
+    def report(k, unreadable):
+        name = f"wav{k:04d}_2017_03_05__14_{7 + k:02d}_32.wav".encode()
+        return (b"Damaged file: " + name + b", %d unreadable bytes in 1 place\n" % unreadable +
+                b"Rescue: 3 of 3 files exported; %d unreadable bytes zero-filled\n" % unreadable)
+
+    def test_zero_fills_an_unreadable_sector_and_reads_every_later_recording(self):
+        card = self.card(*self.ITEMS)
+        bad = (3 * BLOCK + MiB, 3 * BLOCK + MiB + SECTOR)  # in the second block of recording 1
+        status, out, err = self.run_card(card, ["-r", "-V"], threads=1, fail=[bad])
+        self.assertEqual((status, err), (1, self.report(1, SECTOR)), out)
+        self.assertIn(b"\nBlock 3: 512 unreadable bytes in 1 place, zero-filled\n[2/3] Adding ", out)
+        entries = read_entries(self.archive)
+        self.assertEqual(len(entries), 3)
+        self.assertCompleteEntry(entries[0], card, 0)
+        self.assertZeroFilled(entries[1], card, 1, *bad)
+        self.assertCompleteEntry(entries[2], card, 2)
+
+        one_compressor = self.archive_bytes()
+        status, _, _ = self.run_card(card, ["-r", "-V"], threads=4, fail=[bad])
+        self.assertEqual(status, 1)
+        self.assertTrue(self.archive_bytes() == one_compressor, "the archive differs for 1 and 4 compressors")
+
+        status, out, err = self.run_card(card, ["-V"], fail=[bad])
+        self.assertEqual((status, err), (1, b"Read failed 0\n"), "without -r the read failure ends the run")
+        self.assertTrue(out.endswith(b"\n\n" + EIO_TEXT + b"\n"), out)
+        self.assertEqual(len(read_entries(self.archive)), 2)
+
+    def test_takes_an_unreadable_header_sector_as_part_of_its_recording(self):
+        card = self.card(*self.ITEMS)
+        header = (3 * BLOCK, 3 * BLOCK + SECTOR)
+        status, out, err = self.run_card(card, ["-r"], fail=[header])
+        self.assertEqual((status, err), (1, self.report(1, SECTOR)), out)
+        entries = read_entries(self.archive)
+        self.assertEqual(len(entries), 3)
+        self.assertZeroFilled(entries[1], card, 1, *header)
+        self.assertCompleteEntry(entries[2], card, 2)
+
+        status, out, err = self.run_card(card, [], fail=[header])
+        self.assertEqual((status, err), (1, b"Read failed 0\n"), "without -r the scan fails")
+        self.assertFalse(os.path.lexists(self.archive), "an archive was written")
+
+    def test_ends_within_16_blocks_on_a_card_dead_from_a_block_on(self):
+        card = self.card("rec:2", "rec:20", "junk:1")
+        log = os.path.join(self.dir, "reads.log")
+        dead_from = 4  # inside recording 1 (blocks 2-21)
+        status, out, err = self.run_card(card, ["-r", "-t"], fail=[(dead_from * BLOCK, 23 * BLOCK)], log=log)
+        self.assertEqual(status, 1, out)
+        self.assertEqual(err, b"Rescue: 2 of 2 files exported; 0 unreadable bytes zero-filled; 8192 unreadable "
+                              b"bytes outside the files; stopped early: 16 blocks in a row unreadable\n")
+        self.assertRegex(out, rb"\n\d\dm:\d\ds\n\Z")
+        self.assertLess(max(r.offset for r in cardrig.read_log(log)), (dead_from + 16) * BLOCK)
+        entries = read_entries(self.archive)
+        self.assertEqual(len(entries), 2)
+        self.assertCompleteEntry(entries[0], card, 0)
+        declared, data = wav_data(entries[1])
+        readable = card.payload(1)[:(dead_from - 2) * PAYLOAD_PER_BLOCK]
+        self.assertEqual(declared, len(readable), "recording 1 ends before the dead blocks")
+        self.assertTrue(data == readable)
+
+    def test_ends_like_a_failed_read_when_the_card_is_gone(self):
+        card = self.card("rec:2", "rec:1")
+        gone_at = 2 * BLOCK + MiB  # in recording 1, past its header: only the export gets there
+        status, out, err = self.run_card(card, ["-r", "-V"], via_loop=False, gone_at=gone_at)
+        self.assertEqual(status, 1)
+        self.assertEqual(err, b"Read failed 0\nRescue: 1 of 2 files exported; 0 unreadable bytes zero-filled; "
+                              b"stopped early: the card is gone\n")
+        self.assertTrue(out.endswith(b"\n\n" + os.strerror(errno.ENXIO).encode() + b"\n"), out)
+        self.assertEqual(len(progress_lines(out)), 1)
+        entries = read_entries(self.archive)
+        self.assertEqual(len(entries), 2)
+        self.assertCompleteEntry(entries[0], card, 0)
+        self.assertPartialEntry(entries[1], card, 1, at_least=0, at_most=0)
+
+
+if __name__ == "__main__":
+    unittest.main()
