@@ -1,7 +1,6 @@
 #include "export/block_reader.hpp"
 
 #include <algorithm>
-#include <cstring>
 
 #include "card/sector_reader.hpp"
 #include "export/wav_header.hpp"
@@ -17,8 +16,7 @@ BlockReader::BlockReader(const scan::RecordingTable& table, card::CardDevice& ca
       chunks_(chunks),
       compressQueue_(compressQueue),
       writeQueue_(writeQueue),
-      stopSignal_(stopSignal),
-      history_(Chunk::historyCapacity) {}
+      stopSignal_(stopSignal) {}
 
 void BlockReader::run() {
     for (int32_t k = 0; k < table_.recordingCount; ++k)
@@ -86,24 +84,13 @@ BlockReader::Step BlockReader::readBlock(BlockBuffer& buffer, int32_t block, Rec
 // or, for a later block, the previous block's last 32 KiB as dictionary.
 bool BlockReader::cutBlock(int32_t k, BlockBuffer& buffer, std::span<const std::byte> header, bool lastBlock) {
     std::byte* payload = buffer.payload();
-    const auto payloadSize = static_cast<size_t>(scan::blockPayloadSize);
-    if (header.empty())
-        std::memcpy(payload - Chunk::historyCapacity, history_.data(), Chunk::historyCapacity);
-    else
-        std::memcpy(payload - header.size(), header.data(), header.size());
-    std::memcpy(history_.data(), payload + payloadSize - Chunk::historyCapacity, Chunk::historyCapacity);
-
+    cutter_.placeLead(payload, header);
     bool ok = true;
-    for (size_t start = 0; ok && start < payloadSize; start += Chunk::capacity) {
+    for (size_t piece = 0; ok && piece < BlockCutter::chunksPerBlock; ++piece) {
         Chunk* chunk = chunks_.acquire();
         ok = chunk != nullptr;
         if (!ok) break;
-        const bool opensEntry = start == 0 && !header.empty();
-        const size_t stop = std::min(start + Chunk::capacity, payloadSize);
-        chunk->reset(k, opensEntry);
-        chunk->data = {payload + start - (opensEntry ? header.size() : 0), payload + stop};
-        if (!opensEntry) chunk->history = {payload + start - Chunk::historyCapacity, Chunk::historyCapacity};
-        chunk->last = lastBlock && stop == payloadSize;
+        BlockCutter::cut(*chunk, k, payload, piece, header.size(), lastBlock);
         chunk->block = &buffer;
         buffer.addUser();
         ok = handOn(chunk);

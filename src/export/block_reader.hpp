@@ -8,9 +8,9 @@
 #include <atomic>
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "card/card_device.hpp"
+#include "export/block_cutter.hpp"
 #include "export/block_pool.hpp"
 #include "export/bounded_queue.hpp"
 #include "export/chunk_pool.hpp"
@@ -45,9 +45,7 @@ private:
     BoundedQueue<Chunk*>& compressQueue_;
     BoundedQueue<WriterTask>& writeQueue_;
     const std::atomic<int>* stopSignal_;
-    // The last 32 KiB of the previous block's payload: the dictionary of the
-    // next block's first chunk, kept here as that block may be reused first.
-    std::vector<std::byte> history_;
+    BlockCutter cutter_;
 };
 
 }  // namespace quilbex::exporting

@@ -63,6 +63,7 @@
 #include <thread>
 #include <vector>
 
+#include "export/block_cutter.hpp"
 #include "export/block_pool.hpp"
 #include "export/block_reader.hpp"
 #include "export/bounded_queue.hpp"
@@ -73,8 +74,6 @@
 
 namespace quilbex::exporting {
 namespace {
-
-constexpr size_t chunksPerBlock = (scan::blockPayloadSize + Chunk::capacity - 1) / Chunk::capacity;
 
 void compressChunks(BoundedQueue<Chunk*>& queue) {
     // The reader comes first: a card kept waiting is time lost for good.
@@ -97,7 +96,7 @@ WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, platform
     // and enough blocks for the reader to read one while the compressors
     // work through the chunks of the others.
     const auto chunkCount = static_cast<size_t>(2 * compressors + 2);
-    const size_t blockCount = chunkCount / chunksPerBlock + 1;
+    const size_t blockCount = chunkCount / BlockCutter::chunksPerBlock + 1;
     BlockPool blocks(blockCount, request.card.raw().bufferAlignment());
     ChunkPool pool(chunkCount);
     BoundedQueue<Chunk*> compressQueue(chunkCount);
