@@ -2,7 +2,9 @@
 
 #include <zlib.h>
 
+#include "export/recording_name.hpp"
 #include "export/wav_header.hpp"
+#include "platform/dos_time.hpp"
 #include "platform/system_error.hpp"
 
 namespace quilbex::exporting {
@@ -29,7 +31,7 @@ void EntryWriter::beginEntry(int32_t k) {
     const auto payloadBytes = static_cast<uint64_t>(table_.blockCount(k)) * scan::blockPayloadSize;
     recording_ = k;
     name_ = recordingName(k, startTime);
-    date_ = makeFileInfo(entryTimeFrom(startTime), startTime);
+    date_ = zip::makeFileInfo(platform::decodeDosDateTime(startTime), startTime);
     plannedLength_ = wavHeaderSizeFor(payloadBytes) + payloadBytes;
     begun_ = zip_.beginEntry(name_, date_.dosDate, plannedLength_);
     length_ = 0;

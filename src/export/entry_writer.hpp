@@ -9,7 +9,6 @@
 #include <string>
 
 #include "card/sector_reader.hpp"
-#include "export/entry_time.hpp"
 #include "export/export_recordings.hpp"
 #include "export/progress.hpp"
 #include "export/writer_task.hpp"
@@ -17,6 +16,7 @@
 #include "platform/console.hpp"
 #include "platform/diagnostic_log.hpp"
 #include "scan/recording_table.hpp"
+#include "zip/entry_time.hpp"
 
 namespace quilbex::exporting {
 
@@ -56,7 +56,7 @@ private:
     // The entry being stored.
     int32_t recording_ = 0;
     std::string name_;
-    EntryDate date_;
+    zip::EntryDate date_;
     uint64_t plannedLength_ = 0;  // header plus every block's payload
     bool begun_ = false;          // false when the archive refused the entry
     uint64_t length_ = 0;         // uncompressed bytes stored so far

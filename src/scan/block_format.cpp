@@ -15,10 +15,4 @@ BlockHeader decodeBlockHeader(std::span<const std::byte> bytes) {
     return {static_cast<uint16_t>(littleEndian(bytes, 2, 2)), littleEndian(bytes, 4, 4), littleEndian(bytes, 8, 4)};
 }
 
-DosDateTime decodeDosDateTime(uint32_t t) {
-    return {static_cast<int>(t & 0x1F) * 2,         static_cast<int>((t >> 5) & 0x3F),
-            static_cast<int>((t >> 11) & 0x1F),     static_cast<int>((t >> 16) & 0x1F),
-            static_cast<int>((t >> 21) & 0x0F),     static_cast<int>(t >> 25) + 1980};
-}
-
 }  // namespace quilbex::scan

@@ -4,7 +4,6 @@
 // messages, status and archive as with one thread.
 
 #include <gtest/gtest.h>
-#include <minizip/unzip.h>
 
 #include <atomic>
 #include <cerrno>
@@ -16,19 +15,23 @@
 #include <string>
 #include <vector>
 
+#include "archive_readers.hpp"
 #include "card/card_device.hpp"
-#include "export/entry_time.hpp"
 #include "export/export_recordings.hpp"
+#include "export/recording_name.hpp"
 #include "export/wav_header.hpp"
 #include "memory_card.hpp"
 #include "platform/diagnostic_log.hpp"
+#include "platform/dos_time.hpp"
 #include "platform/system_error.hpp"
 #include "test_support.hpp"
+#include "zip/entry_time.hpp"
 
 namespace quilbex::exporting {
 namespace {
 
 using testing::CardImage;
+using testing::readArchive;
 using testing::RecordingPlan;
 using testing::Signal;
 
@@ -112,37 +115,6 @@ void expectSameRun(const ExportRun& run, const ExportRun& reference) {
     EXPECT_EQ(run.status, reference.status);
     EXPECT_EQ(run.output, reference.output);
     EXPECT_TRUE(run.archive == reference.archive);
-}
-
-struct StoredEntry {
-    std::string name;
-    uint32_t dosDate = 0;
-    uint64_t size = 0;  // uncompressed, as the directory records it
-    std::string data;
-    bool crcMatches = false;
-};
-
-// The archive as an independent reader (minizip's unzip over zlib) sees it;
-// empty when it is no readable zip file.
-std::vector<StoredEntry> readArchive(const std::string& path) {
-    std::vector<StoredEntry> entries;
-    unzFile zip = unzOpen64(path.c_str());
-    if (!zip) return entries;
-    for (int status = unzGoToFirstFile(zip); status == UNZ_OK; status = unzGoToNextFile(zip)) {
-        unz_file_info64 info{};
-        char name[256] = {};
-        unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
-        StoredEntry entry{name, static_cast<uint32_t>(info.dosDate), info.uncompressed_size, {}, false};
-        if (unzOpenCurrentFile(zip) == UNZ_OK) {
-            std::vector<char> piece(1 << 20);
-            for (int n; (n = unzReadCurrentFile(zip, piece.data(), static_cast<unsigned>(piece.size()))) > 0;)
-                entry.data.append(piece.data(), static_cast<size_t>(n));
-            entry.crcMatches = unzCloseCurrentFile(zip) == UNZ_OK;
-        }
-        entries.push_back(std::move(entry));
-    }
-    unzClose(zip);
-    return entries;
 }
 
 // The entry of recording k holding its first `blocksRead` blocks' payloads.
@@ -350,7 +322,7 @@ TEST(ExportPipeline, DateWarningsFollowTheProgressLineOfTheirRecording) {
     // Month 13 of 2017.
     const uint32_t badTime = (37u << 25) | (13u << 21) | (5u << 16) | 0x70F0u;
     const auto image = testing::makeCardImage({{2, Signal::sweep, badTime}, {1}});
-    const auto date = makeFileInfo(entryTimeFrom(badTime), badTime);
+    const auto date = zip::makeFileInfo(platform::decodeDosDateTime(badTime), badTime);
     ASSERT_FALSE(date.warnings.empty());
     std::string warnings;
     for (const auto& warning : date.warnings) warnings += warning + "\n";
