@@ -24,11 +24,11 @@
 #include "export/chunk.hpp"
 #include "export/chunk_compressor.hpp"
 #include "export/wav_header.hpp"
-#include "export/zip_writer.hpp"
 #include "platform/aligned_buffer.hpp"
 #include "platform/console.hpp"
 #include "platform/diagnostic_log.hpp"
 #include "scan/block_format.hpp"
+#include "zip/zip_writer.hpp"
 
 namespace {
 
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
     const platform::DiagnosticLog log(console);
     auto card = card::openDrive(console, log, argv[1]);
     if (!card) return fail("cannot open the card");
-    exporting::ZipWriter zip;
+    zip::ZipWriter zip;
     if (!zip.open(argv[3], 0)) return fail("cannot create the archive");
 
     // The block goes behind room for the bytes that precede its payload in
@@ -105,8 +105,8 @@ int main(int argc, char** argv) {
         }
     }
     ok = ok && charge(costs.write, [&] { return zip.finishEntry(costs.entryBytes, static_cast<uint32_t>(crc)); });
-    charge(costs.write, [&] { zip.close(); return 0; });
-    if (!ok || zip.lastError() != 0) return fail("a read, a deflate or a write failed");
+    ok = charge(costs.write, [&] { return zip.close(); }) && ok;
+    if (!ok) return fail("a read, a deflate or a write failed");
     std::printf("%.3f %.3f %.3f %llu %llu\n", costs.read, costs.compress, costs.write,
                 static_cast<unsigned long long>(costs.entryBytes),
                 static_cast<unsigned long long>(costs.compressedBytes));

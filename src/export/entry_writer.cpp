@@ -11,7 +11,7 @@ namespace quilbex::exporting {
 
 using Reason = RecordingEnd::Reason;
 
-EntryWriter::EntryWriter(const scan::RecordingTable& table, ZipWriter& zip, Progress& progress,
+EntryWriter::EntryWriter(const scan::RecordingTable& table, zip::ZipWriter& zip, Progress& progress,
                          platform::Console& console, const platform::DiagnosticLog& log)
     : table_(table), zip_(zip), progress_(progress), console_(console), log_(log) {}
 

@@ -12,11 +12,11 @@
 #include "export/export_recordings.hpp"
 #include "export/progress.hpp"
 #include "export/writer_task.hpp"
-#include "export/zip_writer.hpp"
 #include "platform/console.hpp"
 #include "platform/diagnostic_log.hpp"
 #include "scan/recording_table.hpp"
 #include "zip/entry_time.hpp"
+#include "zip/zip_writer.hpp"
 
 namespace quilbex::exporting {
 
@@ -27,7 +27,7 @@ struct WriterOutcome {
 
 class EntryWriter {
 public:
-    EntryWriter(const scan::RecordingTable& table, ZipWriter& zip, Progress& progress, platform::Console& console,
+    EntryWriter(const scan::RecordingTable& table, zip::ZipWriter& zip, Progress& progress, platform::Console& console,
                 const platform::DiagnosticLog& log);
 
     // Stores the next task's chunk once it is compressed. False when the
@@ -47,7 +47,7 @@ private:
     void reportAddFailure();
 
     const scan::RecordingTable& table_;
-    ZipWriter& zip_;
+    zip::ZipWriter& zip_;
     Progress& progress_;
     platform::Console& console_;
     const platform::DiagnosticLog& log_;

@@ -2,13 +2,13 @@
 
 #include "card/sector_reader.hpp"
 #include "export/pipeline.hpp"
-#include "export/zip_writer.hpp"
+#include "zip/zip_writer.hpp"
 
 namespace quilbex::exporting {
 
 ExportStatus exportRecordings(const ExportRequest& request, platform::Console& console,
                               const platform::DiagnosticLog& log) {
-    ZipWriter zip;
+    zip::ZipWriter zip;
     // The export goes on without an archive: the first recording is still
     // read, and storing it fails with its own message.
     if (!zip.open(request.zipPath, 1)) console.errLine("Error: Can't make the zip file. Bad filename?");

@@ -89,7 +89,7 @@ void compressChunks(BoundedQueue<Chunk*>& queue) {
 
 }  // namespace
 
-WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, platform::Console& console,
+WriterOutcome runPipeline(const ExportRequest& request, zip::ZipWriter& zip, platform::Console& console,
                           const platform::DiagnosticLog& log) {
     const int compressors = std::clamp(request.threads, 1, maxCompressors);
     // Enough chunks for every compressor to have one in hand and one waiting,

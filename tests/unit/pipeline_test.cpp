@@ -74,7 +74,7 @@ struct ExportRun {
     int32_t seeks = 0;    // seeks the card saw
 };
 
-// Empty unless a regular file: /dev/full reads as endless zeros.
+// Empty unless a regular file.
 std::string fileBytes(const std::string& path) {
     if (!std::filesystem::is_regular_file(path)) return {};
     std::string bytes(std::filesystem::file_size(path), '\0');
@@ -97,6 +97,10 @@ ExportRun runExport(const std::shared_ptr<const CardImage>& image, const scan::R
     const platform::DiagnosticLog log(console.console(), true);
     card::CardDevice card(std::move(device), log);
     const ExportRequest request{table, card, zipPath, true, threads, &stop};
+    // The archive is made new, so an earlier run's goes first, as an old
+    // archive does once the user agreed.
+    std::error_code ignored;
+    std::filesystem::remove(zipPath, ignored);
     ExportRun run;
     run.status = exportRecordings(request, console.console(), log);
     run.output = console.text();
@@ -270,13 +274,16 @@ TEST(ExportPipeline, RefusedSeekSkipsTheRecordingAndGoesOn) {
 }
 
 TEST(ExportPipeline, FailedArchiveWriteStopsEverythingPromptly) {
-    // Writes to /dev/full fail as on a full disk.
+    const testing::TempDir dir;
+    const std::string zip = dir.path("a.zip");
     const auto image = testing::makeCardImage(std::vector<RecordingPlan>(12));
-    const auto one = runExport(image, 1, "/dev/full");
-    const auto four = runExport(image, 4, "/dev/full");
+    // Room for the first entry's header and no more, as on a full disk.
+    const testing::FileSizeLimit noRoom(100);
+    const auto one = runExport(image, 1, zip);
+    const auto four = runExport(image, 4, zip);
 
     EXPECT_EQ(one.status, ExportStatus::addFailed);
-    EXPECT_EQ(one.output, progressLine(*image, 0, entryLength(*image, 0, 1), "/dev/full") + "\nZip archive failure\n");
+    EXPECT_EQ(one.output, progressLine(*image, 0, entryLength(*image, 0, 1), zip) + "\nZip archive failure\n");
     EXPECT_EQ(four.status, one.status);
     EXPECT_EQ(four.output, one.output);
     // The reader stopped with the writer instead of reading the whole card.
