@@ -104,9 +104,13 @@ void EntryWriter::reportRecordingRead(const RecordingEnd& end, uint64_t length) 
 }
 
 void EntryWriter::reportAddFailure() {
-    console_.errLine("");
-    console_.errLine("Zip archive failure");
+    reportZipFailure(console_);
     outcome_.status = ExportStatus::addFailed;
+}
+
+void reportZipFailure(platform::Console& console) {
+    console.errLine("");
+    console.errLine("Zip archive failure");
 }
 
 }  // namespace quilbex::exporting

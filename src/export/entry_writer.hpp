@@ -63,4 +63,7 @@ private:
     uint32_t crc_ = 0;            // CRC-32 of those bytes
 };
 
+// What follows the progress line when the archive failed.
+void reportZipFailure(platform::Console& console);
+
 }  // namespace quilbex::exporting
