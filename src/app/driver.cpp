@@ -39,22 +39,30 @@ void reportElapsedTime(platform::Console& console, const Options& options, int32
     console.outLine(formatElapsedTime(elapsedTimeBetween(start, platform::processMilliseconds())));
 }
 
+struct Checked {
+    int64_t cardSize = 0;            // 0 to stop
+    bool replaceOldArchive = false;  // the user agreed to replace what is at the archive path
+};
+
 // Checks made before the card is opened: the archive's directory, the card's
-// size and leave to replace an old archive. The card size, or 0 to stop.
-int64_t checkBeforeOpening(platform::Console& console, const Options& options) {
-    if (!archiveDirectoryExists(console, options.zipPath)) return 0;
+// size and leave to replace an old archive.
+Checked checkBeforeOpening(platform::Console& console, const Options& options) {
+    if (!archiveDirectoryExists(console, options.zipPath)) return {};
     const int64_t cardSize = card::getDriveSize(console, options.drive);
     if (cardSize == 0) {
         console.errLine("Drive size unknown");
-        return 0;
+        return {};
     }
-    if (platform::existsAsNonDirectory(options.zipPath) && !confirmOverwrite(console)) return 0;
-    return cardSize;
+    if (!platform::existsAsNonDirectory(options.zipPath)) return {cardSize, false};
+    if (!confirmOverwrite(console)) return {};
+    return {cardSize, true};
 }
 
+// Only what the user agreed to replace is deleted: anything that appears at
+// the archive path later makes the archive's creation fail.
 int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                    card::CardDevice& card, const scan::RecordingTable& table) {
-    platform::deleteFile(options.zipPath);
+                    bool replaceOldArchive, card::CardDevice& card, const scan::RecordingTable& table) {
+    if (replaceOldArchive) platform::deleteFile(options.zipPath);
     exporting::ExportRequest request{table, card, options.zipPath, options.verbose,
                                      exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
     request.stopSignal = &platform::interruptSignal();
@@ -73,8 +81,8 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
 }
 
 int extract(platform::Console& console, const Options& options) {
-    const int64_t cardSize = checkBeforeOpening(console, options);
-    if (cardSize == 0) return failure;
+    const Checked checked = checkBeforeOpening(console, options);
+    if (checked.cardSize == 0) return failure;
 
     const platform::DiagnosticLog log(console);
     auto card = card::openDrive(console, log, options.drive);
@@ -89,7 +97,8 @@ int extract(platform::Console& console, const Options& options) {
     console.outLine("Extracting to " + options.zipPath + "...");
     const int32_t start = platform::processMilliseconds();
 
-    const auto scan = scan::readFileInfo(*card, console, log, options.drive, cardSize, &platform::interruptSignal());
+    const auto scan =
+        scan::readFileInfo(*card, console, log, options.drive, checked.cardSize, &platform::interruptSignal());
     if (scan.interrupted) return reportInterrupted(console);
     if (scan.readFailure) {
         card::reportReadFailure(console, *scan.readFailure);
@@ -100,7 +109,7 @@ int extract(platform::Console& console, const Options& options) {
         return failure;
     }
 
-    const int status = exportToArchive(console, log, options, *card, scan.table);
+    const int status = exportToArchive(console, log, options, checked.replaceOldArchive, *card, scan.table);
     if (status == success) reportElapsedTime(console, options, start);
     return status;
 }

@@ -28,15 +28,16 @@
 namespace quilbex::testing {
 
 // A console whose output and error go to memory and whose input is a given
-// text. flushedOut()/flushedErr() show only what the code under test flushed;
-// out()/err() flush first and show everything written.
+// text; its output goes to `out` instead when given. flushedOut()/flushedErr()
+// show only what the code under test flushed; out()/err() flush first and
+// show everything written.
 class CapturedConsole {
 public:
-    explicit CapturedConsole(const std::string& input = {})
+    explicit CapturedConsole(const std::string& input = {}, std::FILE* out = nullptr)
         : outStream_(open_memstream(&outBuffer_, &outSize_)),
           errStream_(open_memstream(&errBuffer_, &errSize_)),
           inStream_(std::tmpfile()),
-          console_(outStream_, errStream_, inStream_) {
+          console_(out ? out : outStream_, errStream_, inStream_) {
         std::fwrite(input.data(), 1, input.size(), inStream_);
         std::rewind(inStream_);
     }
