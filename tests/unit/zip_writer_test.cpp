@@ -127,6 +127,26 @@ TEST(ZipWriter, entry_over_4_gib_keeps_its_sizes_in_zip64_fields) {
                   std::to_string(rawDeflate("after").size()) + "\n");
 }
 
+// A recording planned past 4 GiB that ended early: its local header holds
+// the sizes in a zip64 field, which the central header does not need.
+TEST(ZipWriter, entry_planned_past_4_gib_may_end_small) {
+    TempDir dir;
+    const std::string archive = dir.path("short.zip");
+    const std::string data = "cut short";
+    {
+        ZipWriter zip;
+        ASSERT_TRUE(zip.open(archive, 1));
+        ASSERT_TRUE(zip.beginEntry("short.wav", march5th2017At140732, uint64_t{5} << 30));
+        ASSERT_TRUE(zip.writeCompressed(rawDeflate(data)));
+        ASSERT_TRUE(zip.finishEntry(data.size(), crcOf(data)));
+        ASSERT_TRUE(zip.close());
+    }
+    EXPECT_TRUE(unzipTestPasses(archive));
+    EXPECT_EQ(output("unzip -p '" + archive + "' short.wav"), data);
+    EXPECT_EQ(python("i = z.infolist()[0]; print(i.file_size, i.extract_version, z.read(i).decode())", archive),
+              "9 45 cut short\n");
+}
+
 TEST(ZipWriter, append_mode_adds_to_the_existing_archive) {
     TempDir dir;
     const std::string archive = dir.path("grown.zip");
