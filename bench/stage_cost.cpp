@@ -2,33 +2,33 @@
 //
 // What each stage of the export costs when it runs alone on one thread, with
 // no pipeline around it: reading the first BLOCKS blocks of CARD (seek, 4 MiB
-// read, bit order), deflating their payload in the export's chunks, and
-// storing the deflated chunks through the zip writer into ZIP as one entry.
+// read, bit order), deflating their payload in the export's chunks (cut as
+// the export's reader cuts them, behind a WAV header), and storing the
+// deflated chunks through the zip writer into ZIP as one entry.
 // With the stages' CPU seconds apart, bench/run can tell the shortest wall
 // time any thread count could reach on this machine.
 //
-// Prints one line: read_cpu_s compress_cpu_s write_cpu_s payload_bytes
+// Prints one line: read_cpu_s compress_cpu_s write_cpu_s entry_bytes
 // compressed_bytes.
 
 #include <zlib.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string>
-#include <vector>
 
 #include "card/card_device.hpp"
 #include "card/sector_reader.hpp"
+#include "export/block_cutter.hpp"
 #include "export/chunk.hpp"
 #include "export/chunk_compressor.hpp"
-#include "export/zip_writer.hpp"
+#include "export/wav_header.hpp"
 #include "platform/aligned_buffer.hpp"
 #include "platform/console.hpp"
 #include "platform/diagnostic_log.hpp"
 #include "scan/block_format.hpp"
+#include "zip/zip_writer.hpp"
 
 namespace {
 
@@ -51,7 +51,7 @@ auto charge(double& total, Call&& call) {
 
 struct Costs {
     double read = 0, compress = 0, write = 0;
-    uint64_t payloadBytes = 0, compressedBytes = 0;
+    uint64_t entryBytes = 0, compressedBytes = 0;
 };
 
 int fail(const std::string& what) {
@@ -69,51 +69,46 @@ int main(int argc, char** argv) {
     const platform::DiagnosticLog log(console);
     auto card = card::openDrive(console, log, argv[1]);
     if (!card) return fail("cannot open the card");
-    exporting::ZipWriter zip;
+    zip::ZipWriter zip;
     if (!zip.open(argv[3], 0)) return fail("cannot create the archive");
 
-    const auto payloadSize = static_cast<size_t>(scan::blockPayloadSize);
-    const size_t history = exporting::Chunk::historyCapacity;
-    // The block goes behind room for the previous block's last 32 KiB, as in
-    // the export's block buffers, so each chunk and its dictionary are one piece.
+    // The block goes behind room for the bytes that precede its payload in
+    // the stream, as in the export's block buffers.
     const size_t alignment = card->raw().bufferAlignment();
-    const size_t lead = (history + alignment - 1) / alignment * alignment;
+    const size_t lead = (exporting::Chunk::historyCapacity + alignment - 1) / alignment * alignment;
     platform::AlignedBuffer buffer(lead + static_cast<size_t>(scan::blockSize), alignment);
     std::byte* block = buffer.data() + lead;
     std::byte* payload = block + scan::blockHeaderSize;
 
-    std::vector<std::byte> tail(history);  // the previous block's last 32 KiB
+    const auto header = exporting::buildWavHeader(uint64_t(blocks) * scan::blockPayloadSize);
+    exporting::BlockCutter cutter;
     exporting::ChunkCompressor compressor;
     exporting::Chunk chunk;
     Costs costs;
     uLong crc = 0;
-    bool ok = zip.beginEntry("stage-cost.raw", 0, uint64_t(blocks) * payloadSize);
+    bool ok = zip.beginEntry("stage-cost.wav", 0, header.size() + uint64_t(blocks) * scan::blockPayloadSize);
     for (int32_t b = 0; ok && b < blocks; ++b) {
         ok = charge(costs.read, [&] {
             bool attempted = false;
             return card->fileSeek(int64_t{b} * scan::blockSize, attempted) != -1 && attempted &&
                    !card::readSectors(card->raw(), {block, static_cast<size_t>(scan::blockSize)});
         });
-        std::memcpy(payload - history, tail.data(), history);
-        std::memcpy(tail.data(), payload + payloadSize - history, history);
-        for (size_t start = 0; ok && start < payloadSize; start += exporting::Chunk::capacity) {
-            const size_t stop = std::min(start + exporting::Chunk::capacity, payloadSize);
-            chunk.reset(0, b == 0 && start == 0);
-            chunk.data = {payload + start, payload + stop};
-            if (!chunk.first) chunk.history = {payload + start - history, history};
-            chunk.last = b + 1 == blocks && stop == payloadSize;
+        const auto blockHeader = b == 0 ? std::span<const std::byte>(header) : std::span<const std::byte>();
+        cutter.placeLead(payload, blockHeader);
+        for (size_t piece = 0; ok && piece < exporting::BlockCutter::chunksPerBlock; ++piece) {
+            exporting::BlockCutter::cut(chunk, 0, payload, piece, blockHeader.size(), b + 1 == blocks);
             charge(costs.compress, [&] { compressor.compress(chunk); return 0; });
             crc = crc32_combine(crc, chunk.crc, static_cast<z_off_t>(chunk.data.size()));
-            costs.payloadBytes += chunk.data.size();
+            costs.entryBytes += chunk.data.size();
             costs.compressedBytes += chunk.compressedLength;
             ok = chunk.deflated && charge(costs.write, [&] { return zip.writeCompressed(chunk.compressedData()); });
         }
     }
-    ok = ok && charge(costs.write, [&] { return zip.finishEntry(costs.payloadBytes, static_cast<uint32_t>(crc)); });
-    charge(costs.write, [&] { zip.close(); return 0; });
-    if (!ok || zip.lastError() != 0) return fail("a read, a deflate or a write failed");
+    ok = ok && charge(costs.write, [&] { return zip.finishEntry(costs.entryBytes, static_cast<uint32_t>(crc)); });
+    ok = charge(costs.write, [&] { return zip.close(); }) && ok;
+    if (!ok) return fail("a read, a deflate or a write failed");
     std::printf("%.3f %.3f %.3f %llu %llu\n", costs.read, costs.compress, costs.write,
-                static_cast<unsigned long long>(costs.payloadBytes),
+                static_cast<unsigned long long>(costs.entryBytes),
                 static_cast<unsigned long long>(costs.compressedBytes));
     return 0;
 }

@@ -1,8 +1,8 @@
 # Cross-compiling quilbex.exe for 64-bit Windows with Debian's mingw-w64.
 # The posix thread model is the one whose libstdc++ has std::thread.
 #
-# zlib comes from the mingw sysroot; minizip and ISA-L from the dependency
-# cache that tools/build-windows fills (QUILBEX_MINGW_PREFIX, by default
+# zlib comes from the mingw sysroot; ISA-L from the dependency cache that
+# tools/build-windows fills (QUILBEX_MINGW_PREFIX, by default
 # ${XDG_CACHE_HOME:-~/.cache}/quilbex-mingw/prefix), found through the .pc
 # files it writes there.
 

@@ -51,24 +51,32 @@ void reportElapsedTime(platform::Console& console, const Options& options, bool 
     if (showTime) console.outLine(formatElapsedTime(elapsedTimeBetween(start, platform::processMilliseconds())));
 }
 
+struct Checked {
+    int64_t cardSize = 0;            // 0 to stop
+    bool replaceOldArchive = false;  // the user agreed to replace what is at the archive path
+};
+
 // Checks made before the card is opened: the archive's directory, the card's
-// size and leave to replace an old archive. The card size, or 0 to stop.
-int64_t checkBeforeOpening(platform::Console& console, const Options& options) {
-    if (!archiveDirectoryExists(console, options.zipPath)) return 0;
+// size and leave to replace an old archive.
+Checked checkBeforeOpening(platform::Console& console, const Options& options) {
+    if (!archiveDirectoryExists(console, options.zipPath)) return {};
     const int64_t cardSize = card::getDriveSize(console, options.drive);
     if (cardSize == 0) {
         console.errLine("Drive size unknown");
-        return 0;
+        return {};
     }
-    if (platform::existsAsNonDirectory(options.zipPath) && !confirmOverwrite(console)) return 0;
-    return cardSize;
+    if (!platform::existsAsNonDirectory(options.zipPath)) return {cardSize, false};
+    if (!confirmOverwrite(console)) return {};
+    return {cardSize, true};
 }
 
-// The status of the export; `rescue` receives what its rescue met.
+// The status of the export; `rescue` receives what its rescue met. Only what
+// the user agreed to replace is deleted: anything that appears at the archive
+// path later makes the archive's creation fail.
 int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                    const std::optional<exporting::Terminal>& terminal, card::CardDevice& card,
-                    const scan::ScanResult& scan, exporting::ExportRescue& rescue) {
-    platform::deleteFile(options.zipPath);
+                    const Checked& checked, const std::optional<exporting::Terminal>& terminal,
+                    card::CardDevice& card, const scan::ScanResult& scan, exporting::ExportRescue& rescue) {
+    if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
     exporting::ExportRequest request{scan.table, card, options.zipPath, options.verbose,
                                      exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
     request.stopSignal = &platform::interruptSignal();
@@ -93,7 +101,7 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
 
 // The status of the run from the end of the scan on.
 int exportFound(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                card::CardDevice& card, const scan::ScanResult& scan, int32_t start,
+                const Checked& checked, card::CardDevice& card, const scan::ScanResult& scan, int32_t start,
                 exporting::ExportRescue& rescue) {
     if (scan.interrupted) return reportInterrupted(console);
     if (scan.readFailure) {
@@ -105,7 +113,7 @@ int exportFound(platform::Console& console, const platform::DiagnosticLog& log, 
         return failure;
     }
     const auto terminal = liveTerminal(options);
-    const int status = exportToArchive(console, log, options, terminal, card, scan, rescue);
+    const int status = exportToArchive(console, log, options, checked, terminal, card, scan, rescue);
     if (status == success) reportElapsedTime(console, options, terminal.has_value(), start);
     return status;
 }
@@ -122,8 +130,8 @@ int reportRescue(platform::Console& console, const scan::ScanResult& scan, const
 }
 
 int extract(platform::Console& console, const Options& options) {
-    const int64_t cardSize = checkBeforeOpening(console, options);
-    if (cardSize == 0) return failure;
+    const Checked checked = checkBeforeOpening(console, options);
+    if (checked.cardSize == 0) return failure;
 
     const platform::DiagnosticLog log(console);
     auto card = card::openDrive(console, log, options.drive);
@@ -138,10 +146,10 @@ int extract(platform::Console& console, const Options& options) {
     console.outLine("Extracting to " + options.zipPath + "...");
     const int32_t start = platform::processMilliseconds();
 
-    const auto scan = scan::readFileInfo(*card, console, log, options.drive, cardSize,
+    const auto scan = scan::readFileInfo(*card, console, log, options.drive, checked.cardSize,
                                          {&platform::interruptSignal(), options.rescue});
     exporting::ExportRescue exported;
-    const int status = exportFound(console, log, options, *card, scan, start, exported);
+    const int status = exportFound(console, log, options, checked, *card, scan, start, exported);
     return options.rescue ? reportRescue(console, scan, exported, status) : status;
 }
 

@@ -1,7 +1,6 @@
 #include "export/block_reader.hpp"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 #include "card/sector_reader.hpp"
@@ -18,8 +17,7 @@ BlockReader::BlockReader(const scan::RecordingTable& table, card::CardDevice& ca
       chunks_(chunks),
       compressQueue_(compressQueue),
       writeQueue_(writeQueue),
-      stopSignal_(stopSignal),
-      history_(Chunk::historyCapacity) {}
+      stopSignal_(stopSignal) {}
 
 void BlockReader::rescueSectors(uint32_t sectorSize) { rescue_.emplace(card_.raw(), sectorSize, stopSignal_); }
 
@@ -109,25 +107,14 @@ BlockReader::Step BlockReader::rescueBlock(BlockBuffer& buffer, int32_t block, c
 // or, for a later block, the previous block's last 32 KiB as dictionary.
 bool BlockReader::cutBlock(int32_t k, BlockBuffer& buffer, std::span<const std::byte> header, bool lastBlock) {
     std::byte* payload = buffer.payload();
-    const auto payloadSize = static_cast<size_t>(scan::blockPayloadSize);
-    if (header.empty())
-        std::memcpy(payload - Chunk::historyCapacity, history_.data(), Chunk::historyCapacity);
-    else
-        std::memcpy(payload - header.size(), header.data(), header.size());
-    std::memcpy(history_.data(), payload + payloadSize - Chunk::historyCapacity, Chunk::historyCapacity);
-
+    cutter_.placeLead(payload, header);
     bool ok = true;
-    for (size_t start = 0; ok && start < payloadSize; start += Chunk::capacity) {
+    for (size_t piece = 0; ok && piece < BlockCutter::chunksPerBlock; ++piece) {
         Chunk* chunk = chunks_.acquire();
         ok = chunk != nullptr;
         if (!ok) break;
-        const bool opensEntry = start == 0 && !header.empty();
-        const size_t stop = std::min(start + Chunk::capacity, payloadSize);
-        chunk->reset(k, opensEntry);
-        if (start == 0) chunk->damage = std::exchange(damage_, {});
-        chunk->data = {payload + start - (opensEntry ? header.size() : 0), payload + stop};
-        if (!opensEntry) chunk->history = {payload + start - Chunk::historyCapacity, Chunk::historyCapacity};
-        chunk->last = lastBlock && stop == payloadSize;
+        BlockCutter::cut(*chunk, k, payload, piece, header.size(), lastBlock);
+        if (piece == 0) chunk->damage = std::exchange(damage_, {});
         chunk->block = &buffer;
         buffer.addUser();
         ok = handOn(chunk);

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <vector>
 
 #include "card/card_device.hpp"
 #include "card/sector_rescue.hpp"
+#include "export/block_cutter.hpp"
 #include "export/block_pool.hpp"
 #include "export/bounded_queue.hpp"
 #include "export/chunk_pool.hpp"
@@ -52,9 +52,7 @@ private:
     BoundedQueue<Chunk*>& compressQueue_;
     BoundedQueue<WriterTask>& writeQueue_;
     const std::atomic<int>* stopSignal_;
-    // The last 32 KiB of the previous block's payload: the dictionary of the
-    // next block's first chunk, kept here as that block may be reused first.
-    std::vector<std::byte> history_;
+    BlockCutter cutter_;
     std::optional<card::SectorRescue> rescue_;
     // The damage of the block just read, for its first chunk.
     BlockDamage damage_;

@@ -2,14 +2,17 @@
 
 #include <zlib.h>
 
+#include "export/recording_name.hpp"
 #include "export/wav_header.hpp"
+#include "platform/dos_time.hpp"
 #include "platform/system_error.hpp"
 
 namespace quilbex::exporting {
 
 using Reason = RecordingEnd::Reason;
 
-EntryWriter::EntryWriter(const scan::RecordingTable& table, ZipWriter& zip, Progress& progress, RescueTally& rescue,
+EntryWriter::EntryWriter(const scan::RecordingTable& table, zip::ZipWriter& zip, Progress& progress,
+                         RescueTally& rescue,
                          platform::Console& console, const platform::DiagnosticLog& log)
     : table_(table), zip_(zip), progress_(progress), rescue_(rescue), console_(console), log_(log) {}
 
@@ -31,7 +34,7 @@ void EntryWriter::beginEntry(int32_t k) {
     const uint32_t startTime = table_.startTimes[static_cast<size_t>(k)];
     recording_ = k;
     name_ = recordingName(k, startTime);
-    date_ = makeFileInfo(entryTimeFrom(startTime), startTime);
+    date_ = zip::makeFileInfo(platform::decodeDosDateTime(startTime), startTime);
     plannedLength_ = wavFileSizeFor(table_.payloadBytes(k));
     begun_ = zip_.beginEntry(name_, date_.dosDate, plannedLength_);
     length_ = 0;
@@ -113,9 +116,13 @@ void EntryWriter::reportRecordingRead(const RecordingEnd& end, uint64_t length) 
 }
 
 void EntryWriter::reportAddFailure() {
-    console_.errLine("");
-    console_.errLine("Zip archive failure");
+    reportZipFailure(console_);
     outcome_.status = ExportStatus::addFailed;
+}
+
+void reportZipFailure(platform::Console& console) {
+    console.errLine("");
+    console.errLine("Zip archive failure");
 }
 
 }  // namespace quilbex::exporting

@@ -9,15 +9,15 @@
 #include <string>
 
 #include "card/sector_reader.hpp"
-#include "export/entry_time.hpp"
 #include "export/export_recordings.hpp"
 #include "export/progress.hpp"
 #include "export/rescue_report.hpp"
 #include "export/writer_task.hpp"
-#include "export/zip_writer.hpp"
 #include "platform/console.hpp"
 #include "platform/diagnostic_log.hpp"
 #include "scan/recording_table.hpp"
+#include "zip/entry_time.hpp"
+#include "zip/zip_writer.hpp"
 
 namespace quilbex::exporting {
 
@@ -29,7 +29,7 @@ struct WriterOutcome {
 
 class EntryWriter {
 public:
-    EntryWriter(const scan::RecordingTable& table, ZipWriter& zip, Progress& progress, RescueTally& rescue,
+    EntryWriter(const scan::RecordingTable& table, zip::ZipWriter& zip, Progress& progress, RescueTally& rescue,
                 platform::Console& console, const platform::DiagnosticLog& log);
 
     // Stores the next task's chunk once it is compressed. False when the
@@ -49,7 +49,7 @@ private:
     void reportAddFailure();
 
     const scan::RecordingTable& table_;
-    ZipWriter& zip_;
+    zip::ZipWriter& zip_;
     Progress& progress_;
     RescueTally& rescue_;
     platform::Console& console_;
@@ -59,7 +59,7 @@ private:
     // The entry being stored.
     int32_t recording_ = 0;
     std::string name_;
-    EntryDate date_;
+    zip::EntryDate date_;
     uint64_t plannedLength_ = 0;  // header plus every block's payload
     bool begun_ = false;          // false when the archive refused the entry
     // The entry's bytes taken so far: all stored, unless the archive refused
@@ -67,5 +67,8 @@ private:
     uint64_t length_ = 0;
     uint32_t crc_ = 0;  // CRC-32 of the bytes stored
 };
+
+// What follows the progress line when the archive failed.
+void reportZipFailure(platform::Console& console);
 
 }  // namespace quilbex::exporting

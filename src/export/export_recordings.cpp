@@ -1,9 +1,10 @@
 #include "export/export_recordings.hpp"
 
 #include "card/sector_reader.hpp"
+#include "export/entry_writer.hpp"
 #include "export/pipeline.hpp"
 #include "export/wav_header.hpp"
-#include "export/zip_writer.hpp"
+#include "zip/zip_writer.hpp"
 
 namespace quilbex::exporting {
 namespace {
@@ -20,14 +21,20 @@ Progress makeProgress(const ExportRequest& request, platform::Console& console) 
 
 ExportResult exportRecordings(const ExportRequest& request, platform::Console& console,
                               const platform::DiagnosticLog& log) {
-    ZipWriter zip;
+    zip::ZipWriter zip;
     // The export goes on without an archive: the first recording is still
     // read, and storing it fails with its own message.
-    if (!zip.open(request.zipPath, 1)) console.errLine("Error: Can't make the zip file. Bad filename?");
+    const bool opened = zip.open(request.zipPath, 1);
+    if (!opened) console.errLine("Error: Can't make the zip file. Bad filename?");
     Progress progress = makeProgress(request, console);
-    const WriterOutcome outcome = runPipeline(request, zip, progress, console, log);
+    WriterOutcome outcome = runPipeline(request, zip, progress, console, log);
     // Every entry stored so far stays readable, whatever ended the export.
-    zip.close();
+    // An archive that could not be finished whole fails the export as a
+    // refused entry does, unless that failure was told already.
+    if (!zip.close() && opened && outcome.status != ExportStatus::addFailed) {
+        reportZipFailure(console);
+        if (outcome.status == ExportStatus::completed) outcome.status = ExportStatus::addFailed;
+    }
     if (outcome.readFailure) card::reportReadFailure(console, *outcome.readFailure);
     if (outcome.status == ExportStatus::completed) progress.summarize();
     return {outcome.status, outcome.rescue};

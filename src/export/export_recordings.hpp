@@ -15,7 +15,7 @@ namespace quilbex::exporting {
 
 enum class ExportStatus {
     completed,    // every recording stored or skipped, archive closed
-    addFailed,    // an entry could not be stored (messages printed); archive closed
+    addFailed,    // an entry or the archive's end could not be stored (messages printed); archive closed
     readFailed,   // a card read failed (messages printed); archive finished
     interrupted,  // the stop signal ended the reading; archive finished, nothing printed
 };

@@ -77,6 +77,7 @@
 #include <thread>
 #include <vector>
 
+#include "export/block_cutter.hpp"
 #include "export/block_pool.hpp"
 #include "export/block_reader.hpp"
 #include "export/bounded_queue.hpp"
@@ -86,8 +87,6 @@
 
 namespace quilbex::exporting {
 namespace {
-
-constexpr size_t chunksPerBlock = (scan::blockPayloadSize + Chunk::capacity - 1) / Chunk::capacity;
 
 void compressChunks(BoundedQueue<Chunk*>& queue) {
     // The reader comes first: a card kept waiting is time lost for good.
@@ -114,14 +113,14 @@ std::optional<WriterTask> nextTask(BoundedQueue<WriterTask>& queue, Progress& pr
 
 }  // namespace
 
-WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, Progress& progress,
+WriterOutcome runPipeline(const ExportRequest& request, zip::ZipWriter& zip, Progress& progress,
                           platform::Console& console, const platform::DiagnosticLog& log) {
     const int compressors = std::clamp(request.threads, 1, maxCompressors);
     // Enough chunks for every compressor to have one in hand and one waiting,
     // and enough blocks for the reader to read one while the compressors
     // work through the chunks of the others.
     const auto chunkCount = static_cast<size_t>(2 * compressors + 2);
-    const size_t blockCount = chunkCount / chunksPerBlock + 1;
+    const size_t blockCount = chunkCount / BlockCutter::chunksPerBlock + 1;
     BlockPool blocks(blockCount, request.card.raw().bufferAlignment());
     ChunkPool pool(chunkCount);
     BoundedQueue<Chunk*> compressQueue(chunkCount);

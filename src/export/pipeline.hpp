@@ -4,9 +4,9 @@
 #include "export/entry_writer.hpp"
 #include "export/export_recordings.hpp"
 #include "export/progress.hpp"
-#include "export/zip_writer.hpp"
 #include "platform/console.hpp"
 #include "platform/diagnostic_log.hpp"
+#include "zip/zip_writer.hpp"
 
 namespace quilbex::exporting {
 
@@ -16,7 +16,7 @@ inline constexpr int maxCompressors = 64;
 // Stores every recording of the request as an entry of the archive, which
 // may have failed to open. Returns when every thread it started has ended;
 // the archive is left open for the caller to close.
-WriterOutcome runPipeline(const ExportRequest& request, ZipWriter& zip, Progress& progress,
+WriterOutcome runPipeline(const ExportRequest& request, zip::ZipWriter& zip, Progress& progress,
                           platform::Console& console, const platform::DiagnosticLog& log);
 
 }  // namespace quilbex::exporting

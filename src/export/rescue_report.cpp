@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "export/entry_time.hpp"
+#include "export/recording_name.hpp"
 
 namespace quilbex::exporting {
 namespace {

@@ -3,6 +3,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/little_endian.hpp"
+
 namespace quilbex::exporting {
 namespace {
 
@@ -24,17 +26,13 @@ public:
     void tag(std::string_view fourCharacters) {
         for (char c : fourCharacters) bytes_.push_back(static_cast<std::byte>(c));
     }
-    void u16(uint16_t value) { little(value, 2); }
-    void u32(uint32_t value) { little(value, 4); }
-    void u64(uint64_t value) { little(value, 8); }
+    void u16(uint16_t value) { platform::appendLittleEndian(bytes_, value, 2); }
+    void u32(uint32_t value) { platform::appendLittleEndian(bytes_, value, 4); }
+    void u64(uint64_t value) { platform::appendLittleEndian(bytes_, value, 8); }
 
     std::vector<std::byte> take() { return std::move(bytes_); }
 
 private:
-    void little(uint64_t value, int width) {
-        for (int i = 0; i < width; ++i) bytes_.push_back(static_cast<std::byte>(value >> (8 * i)));
-    }
-
     std::vector<std::byte> bytes_;
 };
 

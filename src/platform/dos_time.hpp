@@ -1,19 +1,24 @@
 #pragma once
-// Calendar time to MS-DOS date/time, as the platform converts it: through the
-// system's file time, so both steps can fail with the platform's own codes.
+// Calendar time and MS-DOS date/time: decoded as stored, and converted as the
+// platform converts it, through the system's file time, so both steps of the
+// conversion can fail with the platform's own codes.
 
 #include <cstdint>
 
 namespace quilbex::platform {
 
 struct CalendarTime {
-    int year = 0;
-    int month = 0;  // 1-12
-    int day = 0;
+    int year = 0;    // full year, e.g. 2017
+    int month = 0;   // 1-12
+    int day = 0;     // day of month
     int hour = 0;
     int minute = 0;
-    int second = 0;
+    int second = 0;  // 0-59 for a valid time
 };
+
+// The fields of an MS-DOS date/time (date in the upper 16 bits) as they
+// stand: nothing is checked, so a stored seconds field of 30 gives second 60.
+CalendarTime decodeDosDateTime(uint32_t value);
 
 struct DosTimeConversion {
     uint32_t dosDateTime = 0;  // date in the upper 16 bits; set when both steps succeeded

@@ -1,24 +1,13 @@
 #include "scan/block_format.hpp"
 
+#include "platform/little_endian.hpp"
+
 namespace quilbex::scan {
-namespace {
-
-uint32_t littleEndian(std::span<const std::byte> bytes, size_t offset, size_t width) {
-    uint32_t value = 0;
-    for (size_t i = 0; i < width; ++i) value |= static_cast<uint32_t>(bytes[offset + i]) << (8 * i);
-    return value;
-}
-
-}  // namespace
 
 BlockHeader decodeBlockHeader(std::span<const std::byte> bytes) {
-    return {static_cast<uint16_t>(littleEndian(bytes, 2, 2)), littleEndian(bytes, 4, 4), littleEndian(bytes, 8, 4)};
-}
-
-DosDateTime decodeDosDateTime(uint32_t t) {
-    return {static_cast<int>(t & 0x1F) * 2,         static_cast<int>((t >> 5) & 0x3F),
-            static_cast<int>((t >> 11) & 0x1F),     static_cast<int>((t >> 16) & 0x1F),
-            static_cast<int>((t >> 21) & 0x0F),     static_cast<int>(t >> 25) + 1980};
+    using platform::readLittleEndian;
+    return {static_cast<uint16_t>(readLittleEndian(bytes, 2, 2)), static_cast<uint32_t>(readLittleEndian(bytes, 4, 4)),
+            static_cast<uint32_t>(readLittleEndian(bytes, 8, 4))};
 }
 
 }  // namespace quilbex::scan

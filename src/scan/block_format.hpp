@@ -29,16 +29,4 @@ struct BlockHeader {
 // Needs at least blockHeaderFieldsSize restored bytes.
 BlockHeader decodeBlockHeader(std::span<const std::byte> bytes);
 
-// The fields of an MS-DOS date/time, taken as they stand: nothing is checked.
-struct DosDateTime {
-    int second = 0;
-    int minute = 0;
-    int hour = 0;
-    int day = 0;
-    int month = 0;
-    int year = 0;
-};
-
-DosDateTime decodeDosDateTime(uint32_t value);
-
 }  // namespace quilbex::scan

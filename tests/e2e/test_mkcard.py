@@ -214,6 +214,17 @@ class MkcardTest(unittest.TestCase):
         self.assertGreater(samples[-1], 2000, "no loud chirps in the synthetic signal")
         self.assertLess(samples[len(samples) // 2], 16, "noise floor is not a few LSB")
 
+    def test_field_audio_deflates_like_outdoor_recordings(self):
+        self.make("--payload", "field", "--payload-out", self.path("p.bin"), self.path("c.img"), "rec:4")
+        with open(self.path("p.bin"), "rb") as f:
+            payload = f.read()
+        deflated = subprocess.run(["gzip", "-1", "-c", self.path("p.bin")], capture_output=True, check=True,
+                                  timeout=120).stdout
+        self.assertTrue(0.65 <= len(deflated) / len(payload) <= 0.80, len(deflated) / len(payload))
+        samples = sorted(abs(s) for (s,) in struct.iter_unpack("<h", payload))
+        self.assertTrue(50 <= samples[len(samples) // 2] <= 100, "the noise floor is not about +-200 LSB")
+        self.assertGreater(samples[-1], 2000, "no calls over the noise floor")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,21 +1,26 @@
-"""Archive write failures, black-box: a small tmpfs that fills up, and one
-mounted read-only where no archive can be made at all.
+"""Archive write failures, black-box: a small tmpfs that fills up, one
+mounted read-only where no archive can be made at all, and a file size limit
+that writes reach only in the archive's central directory.
 
 The chirp payload barely compresses, so an 8 MiB tmpfs takes only a few of
 the card's recordings. The tool must say "Zip archive failure" after the
 progress line of the recording it could not store, then "Error:: Can't add
 file to zip.", exit with status 1 without crashing or hanging, and leave a
 valid archive holding every completed recording; it must write nothing
-anywhere but the archive path. Needs root (mount), QUILBEX_BIN and
+anywhere but the archive path. Failing to write the central directory is such
+a failure too, and the archive then keeps the recordings its directory has
+room for. Needs root (mount) but for the size limit, QUILBEX_BIN and
 QUILBEX_MKCARD.
 """
 
 import os
 import re
+import resource
 import subprocess
 import unittest
+import zipfile
 
-from quilbex_support import binary, run, temp_dir
+from quilbex_support import binary, make_card, run, temp_dir
 from test_faulty_card import Card, read_entries, wav_data
 
 TIMEOUT = 120
@@ -23,6 +28,7 @@ RECORDINGS = 8
 ADD_FAILED = b"Error:: Can't add file to zip.\n"
 ZIP_FAILURE = b"\nZip archive failure\n"
 CANNOT_MAKE = b"Error: Can't make the zip file. Bad filename?\n"
+PAYLOAD = 4 * 1024 * 1024 - 32  # bytes of audio per block
 PROGRESS = re.compile(rb"\[(\d+)/(\d+)\] Adding \S+ length \d+ into \S+\n")
 
 SKIP_REASON = None if os.geteuid() == 0 else "needs root to mount a tmpfs"
@@ -100,6 +106,46 @@ class ReadOnlyDiskTest(FullDiskTestCase):
         self.assertEqual(status, 1)
         self.assertRegex(merged, re.escape(CANNOT_MAKE) + rb"\[1/%d\] Adding \S+ length \d+ into \S+\n" % RECORDINGS
                          + re.escape(ZIP_FAILURE + ADD_FAILED) + rb"\Z")
+
+
+class FileSizeLimitTest(unittest.TestCase):
+    RECORDINGS = 3000
+
+    def setUp(self):
+        binary("QUILBEX_BIN")
+        binary("QUILBEX_MKCARD")
+        self.dir = temp_dir(self)
+
+    def entry_size(self):
+        """The bytes an entry of a one-block sparse recording takes: all of
+        this card's recordings are such, with names of the same length."""
+        card = make_card(os.path.join(self.dir, "one.img"), "rec:1", "junk:1", payload="sparse")
+        archive = os.path.join(self.dir, "one.zip")
+        self.assertEqual(run([card, archive])[0], 0)
+        with zipfile.ZipFile(archive) as one:
+            return one.start_dir
+
+    def test_failure_inside_the_directory_is_reported_and_the_archive_opens(self):
+        limit = self.RECORDINGS * self.entry_size() + 1000  # the directory starts after the entries
+        card = make_card(os.path.join(self.dir, "card.img"), f"rec:1x{self.RECORDINGS}", "junk:1",
+                         payload="sparse")
+        archive = os.path.join(self.dir, "out.zip")
+        hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
+        result = subprocess.run([binary("QUILBEX_BIN"), card, archive], capture_output=True, timeout=900,
+                                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard)))
+        self.assertEqual((result.returncode, result.stderr), (1, ZIP_FAILURE))
+        self.assertTrue(result.stdout.endswith(b"\r" + ADD_FAILED), result.stdout[-200:])
+
+        # Both readers take the directory; testing every entry's 4 MiB would
+        # take minutes, so the last one kept stands for them.
+        listed = subprocess.run(["unzip", "-lq", archive], capture_output=True, text=True, timeout=120)
+        self.assertEqual(listed.returncode, 0, listed.stdout + listed.stderr)
+        with zipfile.ZipFile(archive) as kept:
+            names = kept.namelist()
+            last = kept.read(names[-1])
+        self.assertTrue(self.RECORDINGS - 100 < len(names) < self.RECORDINGS, len(names))
+        self.assertEqual(names[-1][:8], f"wav{len(names) - 1:04d}_")
+        self.assertEqual(wav_data(last), (PAYLOAD, bytes(PAYLOAD)))
 
 
 if __name__ == "__main__":

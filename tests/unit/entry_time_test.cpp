@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "export/entry_time.hpp"
+#include "export/recording_name.hpp"
+#include "platform/dos_time.hpp"
+#include "zip/entry_time.hpp"
 
-namespace quilbex::exporting {
+namespace quilbex::zip {
 namespace {
+
+using exporting::recordingName;
+using platform::decodeDosDateTime;
 
 constexpr uint32_t march5th2017At140732 = 0x4A6570F0;
 
@@ -15,22 +20,25 @@ uint32_t dosDateTime(int year, int month, int day, int hour, int minute, int sec
 const std::string fileTimeWarning = "Warning: Can't convert to file date/time.(22)";
 const std::string dosTimeWarning = "Warning: Can't convert to dos date/time.(22)";
 
-TEST(EntryTime, decodes_every_field) {
-    const EntryTime t = entryTimeFrom(march5th2017At140732);
-    EXPECT_EQ(t.year, 2017);
-    EXPECT_EQ(t.month, 3);
-    EXPECT_EQ(t.day, 5);
-    EXPECT_EQ(t.hour, 14);
-    EXPECT_EQ(t.minute, 7);
-    EXPECT_EQ(t.second, 32);
+void expectDateTime(uint32_t value, int year, int month, int day, int hour, int minute, int second) {
+    const EntryTime t = decodeDosDateTime(value);
+    EXPECT_EQ(t.year, year) << std::hex << value;
+    EXPECT_EQ(t.month, month) << std::hex << value;
+    EXPECT_EQ(t.day, day) << std::hex << value;
+    EXPECT_EQ(t.hour, hour) << std::hex << value;
+    EXPECT_EQ(t.minute, minute) << std::hex << value;
+    EXPECT_EQ(t.second, second) << std::hex << value;
+}
 
-    const EntryTime last = entryTimeFrom(0xFFFFFFFF);
-    EXPECT_EQ(last.year, 2107);
-    EXPECT_EQ(last.month, 15);
-    EXPECT_EQ(last.day, 31);
-    EXPECT_EQ(last.hour, 31);
-    EXPECT_EQ(last.minute, 63);
-    EXPECT_EQ(last.second, 62);
+TEST(DosDateTime, decodes_date_in_the_high_half_and_time_in_the_low_half) {
+    expectDateTime(march5th2017At140732, 2017, 3, 5, 14, 7, 32);
+    expectDateTime(0x4ACFABD6, 2017, 6, 15, 21, 30, 44);
+    expectDateTime(0x4A65709A, 2017, 3, 5, 14, 4, 52);
+}
+
+TEST(DosDateTime, takes_fields_as_they_stand_without_checking) {
+    expectDateTime(0x00000000, 1980, 0, 0, 0, 0, 0);
+    expectDateTime(0xFFFFFFFF, 2107, 15, 31, 31, 63, 62);
 }
 
 TEST(EntryTime, valid_stored_time_comes_back_unchanged) {
@@ -38,7 +46,7 @@ TEST(EntryTime, valid_stored_time_comes_back_unchanged) {
                                   dosDateTime(2107, 12, 31, 23, 59, 29), dosDateTime(2016, 2, 29, 12, 0, 0),
                                   dosDateTime(2000, 2, 29, 12, 0, 0)}) {
         SCOPED_TRACE(stored);
-        const EntryDate date = makeFileInfo(entryTimeFrom(stored), stored);
+        const EntryDate date = makeFileInfo(decodeDosDateTime(stored), stored);
         EXPECT_EQ(date.dosDate, stored);
         EXPECT_TRUE(date.warnings.empty());
     }
@@ -51,7 +59,7 @@ TEST(EntryTime, invalid_calendar_time_keeps_the_stored_value_with_a_warning) {
                                   dosDateTime(2017, 2, 29, 14, 7, 16), dosDateTime(2100, 2, 29, 14, 7, 16),
                                   dosDateTime(2017, 3, 5, 24, 7, 16), dosDateTime(2017, 3, 5, 14, 60, 16)}) {
         SCOPED_TRACE(stored);
-        const EntryDate date = makeFileInfo(entryTimeFrom(stored), stored);
+        const EntryDate date = makeFileInfo(decodeDosDateTime(stored), stored);
         EXPECT_EQ(date.dosDate, stored);
         EXPECT_EQ(date.warnings, std::vector<std::string>{fileTimeWarning});
     }
@@ -61,13 +69,13 @@ TEST(EntryTime, valid_date_outside_the_dos_range_keeps_the_stored_value_with_a_w
     constexpr uint32_t stored = 0x12345678;
     for (const int year : {1601, 1979, 2108, 30827}) {
         SCOPED_TRACE(year);
-        const EntryDate date = makeFileInfo({0, 0, 0, 1, 1, year}, stored);
+        const EntryDate date = makeFileInfo({year, 1, 1, 0, 0, 0}, stored);
         EXPECT_EQ(date.dosDate, stored);
         EXPECT_EQ(date.warnings, std::vector<std::string>{dosTimeWarning});
     }
     for (const int year : {1600, 30828}) {
         SCOPED_TRACE(year);
-        EXPECT_EQ(makeFileInfo({0, 0, 0, 1, 1, year}, stored).warnings, std::vector<std::string>{fileTimeWarning});
+        EXPECT_EQ(makeFileInfo({year, 1, 1, 0, 0, 0}, stored).warnings, std::vector<std::string>{fileTimeWarning});
     }
 }
 
@@ -79,4 +87,4 @@ TEST(EntryTime, names_recordings_by_index_and_stored_time) {
 }
 
 }  // namespace
-}  // namespace quilbex::exporting
+}  // namespace quilbex::zip

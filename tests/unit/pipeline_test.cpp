@@ -5,7 +5,6 @@
 // progress line must leave the archive as it is.
 
 #include <gtest/gtest.h>
-#include <minizip/unzip.h>
 
 #include <atomic>
 #include <cerrno>
@@ -19,19 +18,23 @@
 #include <string>
 #include <vector>
 
+#include "archive_readers.hpp"
 #include "card/card_device.hpp"
-#include "export/entry_time.hpp"
 #include "export/export_recordings.hpp"
+#include "export/recording_name.hpp"
 #include "export/wav_header.hpp"
 #include "memory_card.hpp"
 #include "platform/diagnostic_log.hpp"
+#include "platform/dos_time.hpp"
 #include "platform/system_error.hpp"
 #include "test_support.hpp"
+#include "zip/entry_time.hpp"
 
 namespace quilbex::exporting {
 namespace {
 
 using testing::CardImage;
+using testing::readArchive;
 using testing::RecordingPlan;
 using testing::Signal;
 
@@ -77,7 +80,7 @@ struct ExportRun {
     int32_t seeks = 0;    // seeks the card saw
 };
 
-// Empty unless a regular file: /dev/full reads as endless zeros.
+// Empty unless a regular file.
 std::string fileBytes(const std::string& path) {
     if (!std::filesystem::is_regular_file(path)) return {};
     std::string bytes(std::filesystem::file_size(path), '\0');
@@ -106,6 +109,10 @@ ExportRun runExport(const std::shared_ptr<const CardImage>& image, const scan::R
     request.terminal = terminal;
     request.rescue = faults.rescue;
     request.sectorSize = 512;
+    // The archive is made new, so an earlier run's goes first, as an old
+    // archive does once the user agreed.
+    std::error_code ignored;
+    std::filesystem::remove(zipPath, ignored);
     ExportRun run;
     const ExportResult result = exportRecordings(request, console.console(), log);
     run.status = result.status;
@@ -126,37 +133,6 @@ void expectSameRun(const ExportRun& run, const ExportRun& reference) {
     EXPECT_EQ(run.status, reference.status);
     EXPECT_EQ(run.output, reference.output);
     EXPECT_TRUE(run.archive == reference.archive);
-}
-
-struct StoredEntry {
-    std::string name;
-    uint32_t dosDate = 0;
-    uint64_t size = 0;  // uncompressed, as the directory records it
-    std::string data;
-    bool crcMatches = false;
-};
-
-// The archive as an independent reader (minizip's unzip over zlib) sees it;
-// empty when it is no readable zip file.
-std::vector<StoredEntry> readArchive(const std::string& path) {
-    std::vector<StoredEntry> entries;
-    unzFile zip = unzOpen64(path.c_str());
-    if (!zip) return entries;
-    for (int status = unzGoToFirstFile(zip); status == UNZ_OK; status = unzGoToNextFile(zip)) {
-        unz_file_info64 info{};
-        char name[256] = {};
-        unzGetCurrentFileInfo64(zip, &info, name, sizeof name, nullptr, 0, nullptr, 0);
-        StoredEntry entry{name, static_cast<uint32_t>(info.dosDate), info.uncompressed_size, {}, false};
-        if (unzOpenCurrentFile(zip) == UNZ_OK) {
-            std::vector<char> piece(1 << 20);
-            for (int n; (n = unzReadCurrentFile(zip, piece.data(), static_cast<unsigned>(piece.size()))) > 0;)
-                entry.data.append(piece.data(), static_cast<size_t>(n));
-            entry.crcMatches = unzCloseCurrentFile(zip) == UNZ_OK;
-        }
-        entries.push_back(std::move(entry));
-    }
-    unzClose(zip);
-    return entries;
 }
 
 // The entry of recording k holding its first `blocksRead` blocks' payloads.
@@ -321,13 +297,16 @@ TEST(ExportPipeline, RefusedSeekSkipsTheRecordingAndGoesOn) {
 }
 
 TEST(ExportPipeline, FailedArchiveWriteStopsEverythingPromptly) {
-    // Writes to /dev/full fail as on a full disk.
+    const testing::TempDir dir;
+    const std::string zip = dir.path("a.zip");
     const auto image = testing::makeCardImage(std::vector<RecordingPlan>(12));
-    const auto one = runExport(image, 1, "/dev/full");
-    const auto four = runExport(image, 4, "/dev/full");
+    // Room for the first entry's header and no more, as on a full disk.
+    const testing::FileSizeLimit noRoom(100);
+    const auto one = runExport(image, 1, zip);
+    const auto four = runExport(image, 4, zip);
 
     EXPECT_EQ(one.status, ExportStatus::addFailed);
-    EXPECT_EQ(one.output, progressLine(*image, 0, entryLength(*image, 0, 1), "/dev/full") + "\nZip archive failure\n");
+    EXPECT_EQ(one.output, progressLine(*image, 0, entryLength(*image, 0, 1), zip) + "\nZip archive failure\n");
     EXPECT_EQ(four.status, one.status);
     EXPECT_EQ(four.output, one.output);
     // The reader stopped with the writer instead of reading the whole card.
@@ -393,7 +372,7 @@ TEST(ExportPipeline, DateWarningsFollowTheProgressLineOfTheirRecording) {
     // Month 13 of 2017.
     const uint32_t badTime = (37u << 25) | (13u << 21) | (5u << 16) | 0x70F0u;
     const auto image = testing::makeCardImage({{2, Signal::sweep, badTime}, {1}});
-    const auto date = makeFileInfo(entryTimeFrom(badTime), badTime);
+    const auto date = zip::makeFileInfo(platform::decodeDosDateTime(badTime), badTime);
     ASSERT_FALSE(date.warnings.empty());
     std::string warnings;
     for (const auto& warning : date.warnings) warnings += warning + "\n";

@@ -37,26 +37,6 @@ TEST(BlockHeader, reads_little_endian_sequence_magic_and_time) {
     EXPECT_EQ(header.startTime, 0x4ACFABD6u);
 }
 
-void expectDateTime(uint32_t value, int year, int month, int day, int hour, int minute, int second) {
-    const DosDateTime t = decodeDosDateTime(value);
-    EXPECT_EQ(t.year, year) << std::hex << value;
-    EXPECT_EQ(t.month, month) << std::hex << value;
-    EXPECT_EQ(t.day, day) << std::hex << value;
-    EXPECT_EQ(t.hour, hour) << std::hex << value;
-    EXPECT_EQ(t.minute, minute) << std::hex << value;
-    EXPECT_EQ(t.second, second) << std::hex << value;
-}
-
-TEST(DosDateTime, decodes_date_in_the_high_half_and_time_in_the_low_half) {
-    expectDateTime(0x4ACFABD6, 2017, 6, 15, 21, 30, 44);
-    expectDateTime(0x4A65709A, 2017, 3, 5, 14, 4, 52);
-}
-
-TEST(DosDateTime, takes_fields_as_they_stand_without_checking) {
-    expectDateTime(0x00000000, 1980, 0, 0, 0, 0, 0);
-    expectDateTime(0xFFFFFFFF, 2107, 15, 31, 31, 63, 62);
-}
-
 // One walk over a card image.
 struct Scan {
     ScanResult result;

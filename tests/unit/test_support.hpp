@@ -1,9 +1,12 @@
 #pragma once
 // Shared helpers of the unit tests: a console over memory streams, a raw
-// device that wraps a real one and can be told to fail, temporary directories
-// and card images written by quilbex-mkcard.
+// device that wraps a real one and can be told to fail, temporary directories,
+// a file size limit and card images written by quilbex-mkcard.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdint>
@@ -25,15 +28,16 @@
 namespace quilbex::testing {
 
 // A console whose output and error go to memory and whose input is a given
-// text. flushedOut()/flushedErr() show only what the code under test flushed;
-// out()/err() flush first and show everything written.
+// text; its output goes to `out` instead when given. flushedOut()/flushedErr()
+// show only what the code under test flushed; out()/err() flush first and
+// show everything written.
 class CapturedConsole {
 public:
-    explicit CapturedConsole(const std::string& input = {})
+    explicit CapturedConsole(const std::string& input = {}, std::FILE* out = nullptr)
         : outStream_(open_memstream(&outBuffer_, &outSize_)),
           errStream_(open_memstream(&errBuffer_, &errSize_)),
           inStream_(std::tmpfile()),
-          console_(outStream_, errStream_, inStream_) {
+          console_(out ? out : outStream_, errStream_, inStream_) {
         std::fwrite(input.data(), 1, input.size(), inStream_);
         std::rewind(inStream_);
     }
@@ -159,6 +163,28 @@ public:
 
 private:
     std::filesystem::path path_;
+};
+
+// Lowers the process's file size limit while it lives: a write past `bytes`
+// then writes what fits and fails with EFBIG, as on a disk that fills up.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(uint64_t bytes) : oldHandler_(std::signal(SIGXFSZ, SIG_IGN)) {
+        if (::getrlimit(RLIMIT_FSIZE, &old_) != 0) throw std::runtime_error("getrlimit failed");
+        rlimit limit = old_;
+        limit.rlim_cur = static_cast<rlim_t>(bytes);
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) throw std::runtime_error("setrlimit failed");
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    void (*oldHandler_)(int);
+    rlimit old_{};
 };
 
 // quilbex-mkcard from $QUILBEX_MKCARD, else next to this test binary in the

@@ -1,79 +1,25 @@
+// The zip writer and its records, read back by independent readers: unzip
+// and Python's zipfile. Failed writes are in zip_failure_test.cpp.
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
-#include <iterator>
-#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
-#include "export/zip64_records.hpp"
-#include "export/zip_writer.hpp"
 #include "archive_readers.hpp"
 #include "test_support.hpp"
+#include "zip/zip_records.hpp"
+#include "zip/zip_writer.hpp"
+#include "zip_test_support.hpp"
 
-namespace quilbex::exporting {
+namespace quilbex::zip {
 namespace {
 
-constexpr uint32_t march5th2017At140732 = 0x4A6570F0;
-
-using testing::TempDir;
-
-using testing::output;
-using testing::python;
-using testing::unzipTestPasses;
-
-// Deflate streams as the export pipeline hands them over: raw, level 1.
-class RawDeflater {
-public:
-    explicit RawDeflater(int level = 1) {
-        if (deflateInit2(&stream_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-            throw std::runtime_error("deflateInit2 failed");
-    }
-    ~RawDeflater() { deflateEnd(&stream_); }
-    RawDeflater(const RawDeflater&) = delete;
-    RawDeflater& operator=(const RawDeflater&) = delete;
-
-    // Z_FULL_FLUSH leaves the output byte-aligned and free of references
-    // to earlier input, so one flushed piece may be repeated at will.
-    std::vector<std::byte> deflate(std::string_view data, int flush) {
-        std::vector<std::byte> out(deflateBound(&stream_, data.size()) + 64);
-        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-        stream_.avail_in = static_cast<uInt>(data.size());
-        stream_.next_out = reinterpret_cast<Bytef*>(out.data());
-        stream_.avail_out = static_cast<uInt>(out.size());
-        ::deflate(&stream_, flush);
-        out.resize(out.size() - stream_.avail_out);
-        return out;
-    }
-
-private:
-    z_stream stream_{};
-};
-
-std::vector<std::byte> rawDeflate(std::string_view data) { return RawDeflater().deflate(data, Z_FINISH); }
-
-uint32_t crcOf(std::string_view data) {
-    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-}
-
-bool addEntry(ZipWriter& zip, const std::string& name, std::string_view data,
-              uint32_t dosDate = march5th2017At140732) {
-    return zip.beginEntry(name, dosDate, data.size()) && zip.writeCompressed(rawDeflate(data)) &&
-           zip.finishEntry(data.size(), crcOf(data));
-}
-
-uint64_t littleEndian(const std::string& bytes, size_t offset, size_t width) {
-    uint64_t value = 0;
-    for (size_t i = 0; i < width; ++i) value |= uint64_t{static_cast<unsigned char>(bytes.at(offset + i))} << (8 * i);
-    return value;
-}
+using namespace quilbex::testing;
 
 // The end records of an archive without comment: the last 98 bytes are the
 // zip64 record, its locator and the classic end record when zip64 is used.
@@ -94,16 +40,15 @@ TEST(ZipWriter, small_dated_entries_read_back_in_unzip_and_python) {
     TempDir dir;
     const std::string archive = dir.path("small.zip");
     const std::string first = "first recording";
-    const std::string empty;
     std::string second;
     for (int i = 0; i < 20000; ++i) second += std::to_string(i * i % 977) + ",";
     {
         ZipWriter zip;
         ASSERT_TRUE(zip.open(archive, 1));
-        ASSERT_TRUE(addEntry(zip, "first.wav", first));
-        ASSERT_TRUE(addEntry(zip, "empty.wav", empty, 0x00210000));  // 1980-01-01 00:00:00
-        ASSERT_TRUE(addEntry(zip, "second.wav", second));
-        zip.close();
+        ASSERT_TRUE(addEntry(zip, {"first.wav", first}));
+        ASSERT_TRUE(addEntry(zip, {"empty.wav", "", 0x00210000}));  // 1980-01-01 00:00:00
+        ASSERT_TRUE(addEntry(zip, {"second.wav", second}));
+        EXPECT_TRUE(zip.close());
         EXPECT_EQ(zip.lastError(), 0);
         EXPECT_FALSE(zip.isOpen());
     }
@@ -135,8 +80,7 @@ TEST(ZipWriter, entry_count_past_16_bits_gets_zip64_end_records) {
             ASSERT_TRUE(zip.writeCompressed(compressed));
             ASSERT_TRUE(zip.finishEntry(data.size(), crcOf(data)));
         }
-        zip.close();
-        EXPECT_EQ(zip.lastError(), 0);
+        EXPECT_TRUE(zip.close());
     }
     const EndRecords end(archive);
     ASSERT_TRUE(end.hasZip64());
@@ -149,11 +93,6 @@ TEST(ZipWriter, entry_count_past_16_bits_gets_zip64_end_records) {
     EXPECT_TRUE(unzipTestPasses(archive));
     EXPECT_EQ(python("n = z.infolist(); print(len(n), n[0].filename, n[-1].filename, z.testzip())", archive),
               "70000 e0 e69999 None\n");
-
-    // Records already there are not written twice.
-    const auto size = std::filesystem::file_size(archive);
-    EXPECT_TRUE(completeZip64Records(archive));
-    EXPECT_EQ(std::filesystem::file_size(archive), size);
 }
 
 TEST(ZipWriter, entry_over_4_gib_keeps_its_sizes_in_zip64_fields) {
@@ -179,7 +118,7 @@ TEST(ZipWriter, entry_over_4_gib_keeps_its_sizes_in_zip64_fields) {
         }
         ASSERT_TRUE(zip.writeCompressed(finalBlock));
         ASSERT_TRUE(zip.finishEntry(totalSize, static_cast<uint32_t>(crc)));
-        ASSERT_TRUE(addEntry(zip, "after.wav", "after"));
+        ASSERT_TRUE(addEntry(zip, {"after.wav", "after"}));
     }
     EXPECT_TRUE(unzipTestPasses(archive));
     EXPECT_EQ(python("for i in z.infolist(): print(i.filename, i.file_size, i.compress_size)", archive),
@@ -188,22 +127,45 @@ TEST(ZipWriter, entry_over_4_gib_keeps_its_sizes_in_zip64_fields) {
                   std::to_string(rawDeflate("after").size()) + "\n");
 }
 
+// A recording planned past 4 GiB that ended early: its local header holds
+// the sizes in a zip64 field, which the central header does not need.
+TEST(ZipWriter, entry_planned_past_4_gib_may_end_small) {
+    TempDir dir;
+    const std::string archive = dir.path("short.zip");
+    const std::string data = "cut short";
+    {
+        ZipWriter zip;
+        ASSERT_TRUE(zip.open(archive, 1));
+        ASSERT_TRUE(zip.beginEntry("short.wav", march5th2017At140732, uint64_t{5} << 30));
+        ASSERT_TRUE(zip.writeCompressed(rawDeflate(data)));
+        ASSERT_TRUE(zip.finishEntry(data.size(), crcOf(data)));
+        ASSERT_TRUE(zip.close());
+    }
+    EXPECT_TRUE(unzipTestPasses(archive));
+    EXPECT_EQ(output("unzip -p '" + archive + "' short.wav"), data);
+    EXPECT_EQ(python("i = z.infolist()[0]; print(i.file_size, i.extract_version, z.read(i).decode())", archive),
+              "9 45 cut short\n");
+}
+
 TEST(ZipWriter, append_mode_adds_to_the_existing_archive) {
     TempDir dir;
     const std::string archive = dir.path("grown.zip");
     {
         ZipWriter zip;
         ASSERT_TRUE(zip.open(archive, 1));
-        ASSERT_TRUE(addEntry(zip, "old.wav", "old"));
-        zip.close();
-        ASSERT_TRUE(zip.open(archive, 2));
-        ASSERT_TRUE(addEntry(zip, "new.wav", "new"));
+        ASSERT_TRUE(addEntry(zip, {"old.wav", "old"}));
+        ASSERT_TRUE(zip.close());
+        ASSERT_TRUE(zip.open(archive, ZipWriter::appendMode));
+        ASSERT_TRUE(addEntry(zip, {"new.wav", "new"}));
     }
     EXPECT_TRUE(unzipTestPasses(archive));
     EXPECT_EQ(python("print([i.filename for i in z.infolist()])", archive), "['old.wav', 'new.wav']\n");
 
-    ZipWriter missing;
-    EXPECT_FALSE(missing.open(dir.path("absent.zip"), 2));
+    ZipWriter zip;
+    EXPECT_FALSE(zip.open(dir.path("absent.zip"), ZipWriter::appendMode));
+    const std::string text = dir.write("text.zip", "not an archive, only text");
+    EXPECT_FALSE(zip.open(text, ZipWriter::appendMode));
+    EXPECT_EQ(contents(text), "not an archive, only text");
 }
 
 TEST(ZipWriter, failed_open_makes_every_later_call_fail_harmlessly) {
@@ -212,73 +174,93 @@ TEST(ZipWriter, failed_open_makes_every_later_call_fail_harmlessly) {
     ZipWriter zip;
     EXPECT_FALSE(zip.open(archive, 1));
     EXPECT_FALSE(zip.isOpen());
-    EXPECT_EQ(zip.lastError(), -1);
+    EXPECT_EQ(zip.lastError(), ZipWriter::failed);
 
     const std::byte data[] = {std::byte{1}, std::byte{2}};
     EXPECT_FALSE(zip.beginEntry("a.wav", march5th2017At140732, 2));
     EXPECT_FALSE(zip.writeCompressed(data));
     EXPECT_FALSE(zip.finishEntry(2, 0));
-    zip.close();
-    EXPECT_EQ(zip.lastError(), -1);
+    EXPECT_FALSE(zip.close());
+    EXPECT_EQ(zip.lastError(), ZipWriter::failed);
     EXPECT_FALSE(std::filesystem::exists(archive));
 }
 
-// Little-endian fields, each a value and its width in bytes.
-std::string fields(std::initializer_list<std::pair<uint64_t, size_t>> values) {
-    std::string bytes;
-    for (const auto& [value, width] : values)
-        for (size_t i = 0; i < width; ++i) bytes.push_back(static_cast<char>(value >> (8 * i)));
-    return bytes;
-}
-
-// An archive of one entry "a" as minizip leaves one whose compressed size
-// alone passed 4 GiB: the local zip64 field, if any, still holds zeros. Its
-// data is left out; only the records matter here.
-std::string archiveLackingLocalSizes(uint64_t compressedSize, bool localZip64Field) {
-    const std::string localExtra = localZip64Field ? fields({{1, 2}, {16, 2}, {0, 8}, {0, 8}}) : "";
-    std::string zip = fields({{0x04034b50, 4}, {45, 2}, {6, 2}, {8, 2}, {march5th2017At140732, 4}, {0x12345678, 4},
-                              {0xFFFFFFFF, 4}, {5, 4}, {1, 2}, {localExtra.size(), 2}}) +
-                      "a" + localExtra;
-    const size_t directoryOffset = zip.size();
-    zip += fields({{0x02014b50, 4}, {45, 2}, {45, 2}, {6, 2}, {8, 2}, {march5th2017At140732, 4}, {0x12345678, 4},
-                   {0xFFFFFFFF, 4}, {5, 4}, {1, 2}, {12, 2}, {0, 2}, {0, 2}, {0, 2}, {0, 4}, {0, 4}}) +
-           "a" + fields({{1, 2}, {8, 2}, {compressedSize, 8}});
-    const size_t directorySize = zip.size() - directoryOffset;
-    return zip + fields({{0x06054b50, 4}, {0, 4}, {1, 2}, {1, 2}, {directorySize, 4}, {directoryOffset, 4}, {0, 2}});
-}
-
-std::string written(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
-std::string contents(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
-
-TEST(Zip64Records, fills_in_local_sizes_of_entry_compressed_past_4_gib) {
-    constexpr uint64_t compressedSize = 0x100000123;
+TEST(ZipWriter, makes_a_new_archive_only_where_nothing_is) {
     TempDir dir;
-    const std::string before = archiveLackingLocalSizes(compressedSize, true);
-    const std::string archive = written(dir.path("a.zip"), before);
-    ASSERT_TRUE(completeZip64Records(archive));
-
-    const std::string after = contents(archive);
-    ASSERT_EQ(after.size(), before.size());
-    EXPECT_EQ(littleEndian(after, 18, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(littleEndian(after, 22, 4), 0xFFFFFFFFu);
-    EXPECT_EQ(littleEndian(after, 31, 4), 0x00100001u);  // the zip64 field, length 16
-    EXPECT_EQ(littleEndian(after, 35, 8), 5u);
-    EXPECT_EQ(littleEndian(after, 43, 8), compressedSize);
-    EXPECT_EQ(after.substr(51), before.substr(51));
+    const std::string target = dir.write("target", "someone's file");
+    const std::string existing = dir.write("existing.zip", "old bytes");
+    std::filesystem::create_symlink(target, dir.path("link.zip"));
+    std::filesystem::create_symlink(dir.path("nowhere"), dir.path("dangling.zip"));
+    for (const std::string name : {"existing.zip", "link.zip", "dangling.zip"}) {
+        ZipWriter zip;
+        EXPECT_FALSE(zip.open(dir.path(name), 1)) << name;
+    }
+    EXPECT_EQ(contents(target), "someone's file");
+    EXPECT_EQ(contents(existing), "old bytes");
+    EXPECT_FALSE(std::filesystem::exists(dir.path("nowhere")));
 }
 
-TEST(Zip64Records, fails_when_the_local_header_has_no_zip64_field) {
+std::string hex(const std::string& bytes) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    for (const char c : bytes) {
+        text += digits[static_cast<unsigned char>(c) >> 4];
+        text += digits[static_cast<unsigned char>(c) & 15];
+    }
+    return text;
+}
+
+void writeAt(const std::string& path, uint64_t position, const std::vector<std::byte>& bytes) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(position));
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!file) throw std::runtime_error("write failed");
+}
+
+// Three entries past 32 bits, the data of two of them holes in a sparse
+// file: "long.wav" compressed to more than 4 GiB from less, "after.wav"
+// starting past 4 GiB, "huge.wav" of more than 4 GiB uncompressed.
+TEST(ZipRecords, values_past_32_bits_go_into_zip64_fields_and_records) {
+    const std::string afterData = "after";
+    const auto afterDeflated = rawDeflate(afterData);
+    EntryRecord longEntry{"long.wav", march5th2017At140732, 0x11111111, 0x100000010, 0xFFFFF000, 0, true};
+    ASSERT_TRUE(needsLocalZip64(longEntry.uncompressedSize));
+    EntryRecord after{"after.wav", march5th2017At140732, crcOf(afterData), afterDeflated.size(), afterData.size(),
+                      localHeader(longEntry).size() + longEntry.compressedSize, false};
+    EntryRecord huge{"huge.wav", march5th2017At140732, 0x33333333, 0x20, 0x180000000,
+                     after.headerOffset + localHeader(after).size() + after.compressedSize, true};
+    const uint64_t directoryOffset = huge.headerOffset + localHeader(huge).size() + huge.compressedSize;
+    std::vector<std::byte> directory;
+    for (const EntryRecord* entry : {&longEntry, &after, &huge}) appendCentralHeader(directory, *entry);
+
     TempDir dir;
-    const std::string archive = written(dir.path("a.zip"), archiveLackingLocalSizes(0x100000123, false));
-    EXPECT_FALSE(completeZip64Records(archive));
-    EXPECT_FALSE(completeZip64Records(written(dir.path("b.zip"), "not an archive")));
+    const std::string archive = dir.sparse("out.zip", 0);
+    writeAt(archive, 0, localHeader(longEntry));
+    writeAt(archive, after.headerOffset, localHeader(after));
+    writeAt(archive, after.headerOffset + localHeader(after).size(), afterDeflated);
+    writeAt(archive, huge.headerOffset, localHeader(huge));
+    writeAt(archive, directoryOffset, directory);
+    writeAt(archive, directoryOffset + directory.size(), endRecords(3, directory.size(), directoryOffset));
+
+    // The central zip64 fields hold just the values past 32 bits: the long
+    // entry's compressed size, the others' offsets, the huge one's size too.
+    const auto zip64Field = [](std::initializer_list<uint64_t> values) {
+        std::string field = fields({{1, 2}, {8 * values.size(), 2}});
+        for (const uint64_t value : values) field += fields({{value, 8}});
+        return hex(field);
+    };
+    // Each has a zip64 field, so each needs version 4.5.
+    const auto line = [](const EntryRecord& e, const std::string& field) {
+        return e.name + " " + std::to_string(e.uncompressedSize) + " " + std::to_string(e.compressedSize) + " " +
+               std::to_string(e.headerOffset) + " 45 45 " + field + "\n";
+    };
+    EXPECT_EQ(python("for i in z.infolist(): print(i.filename, i.file_size, i.compress_size, i.header_offset, "
+                     "i.create_version, i.extract_version, i.extra.hex())\n"
+                     "print(z.start_dir, z.read(\"after.wav\").decode())",
+                     archive),
+              line(longEntry, zip64Field({longEntry.compressedSize})) + line(after, zip64Field({after.headerOffset})) +
+                  line(huge, zip64Field({huge.uncompressedSize, huge.headerOffset})) +
+                  std::to_string(directoryOffset) + " after\n");
 }
 
 // Over a minute and 4.3 GB of disk: run with
@@ -288,7 +270,7 @@ TEST(LongZipWriter, DISABLED_archive_past_4_gib_with_entry_compressed_past_4_gib
     // than 4 GiB while its uncompressed size still fits in 32 bits.
     constexpr uint64_t recordingSize = 56 + uint64_t{1024} * 4194272;
     constexpr size_t pieceSize = size_t{64} << 20;
-    constexpr int piecesPerSpan = 17;  // a span longer than one minizip write
+    constexpr int piecesPerSpan = 17;  // a span longer than one system write
     constexpr int wholePieces = static_cast<int>(recordingSize / pieceSize);
     const std::string zeros(pieceSize, '\0');
     const std::string rest(recordingSize - uint64_t{pieceSize} * wholePieces, '\0');
@@ -312,7 +294,7 @@ TEST(LongZipWriter, DISABLED_archive_past_4_gib_with_entry_compressed_past_4_gib
         for (; written < wholePieces; ++written) ASSERT_TRUE(zip.writeCompressed(piece));
         ASSERT_TRUE(zip.writeCompressed(tail));
         ASSERT_TRUE(zip.finishEntry(recordingSize, static_cast<uint32_t>(crc)));
-        ASSERT_TRUE(addEntry(zip, "after.wav", "after"));
+        ASSERT_TRUE(addEntry(zip, {"after.wav", "after"}));
     }
     const uint64_t storedSize = piece.size() * wholePieces + tail.size();
     ASSERT_GT(storedSize, 0xFFFFFFFFu);
@@ -325,4 +307,4 @@ TEST(LongZipWriter, DISABLED_archive_past_4_gib_with_entry_compressed_past_4_gib
 }
 
 }  // namespace
-}  // namespace quilbex::exporting
+}  // namespace quilbex::zip

@@ -14,6 +14,7 @@ namespace {
 constexpr std::uint64_t kJunkSalt = 1;
 constexpr std::uint64_t kPhaseSalt = 2;
 constexpr std::uint64_t kNoiseSalt = 3;
+constexpr std::uint64_t kCallSalt = 5;  // 4 is the trailing bytes'
 
 void put_le16(std::uint8_t* p, std::uint16_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -79,6 +80,11 @@ Extent BlockComposer::fill_payload(const BlockPlan& plan, std::span<std::uint8_t
                          derive_seed({options_.seed, kNoiseSalt, plan.source, plan.index_in_source}));
             break;
         }
+        case PayloadMode::Field:
+            field_audio_.fill(payload, plan.index_in_source * kSamplesPerBlock,
+                              derive_seed({options_.seed, kCallSalt, plan.source}),
+                              derive_seed({options_.seed, kNoiseSalt, plan.source, plan.index_in_source}));
+            break;
     }
     return Extent::Whole;
 }

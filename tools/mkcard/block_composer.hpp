@@ -4,6 +4,7 @@
 #include <span>
 
 #include "chirp_signal.hpp"
+#include "field_audio.hpp"
 #include "layout.hpp"
 #include "options.hpp"
 
@@ -27,6 +28,7 @@ private:
     const Options& options_;
     const Layout& layout_;
     ChirpSignal signal_;
+    FieldAudio field_audio_;
 };
 
 // Shared by junk blocks and trailing bytes, which follow the same rules.

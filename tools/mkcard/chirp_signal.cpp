@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 
 #include "card_format.hpp"
 #include "rng.hpp"
+#include "sweep.hpp"
 
 namespace mkcard {
 
@@ -19,17 +19,9 @@ constexpr double kPeakAmplitude = 6000.0;
 
 std::vector<std::int16_t> make_period() {
     std::vector<std::int16_t> samples(kPeriodSamples, 0);
-    const double chirp_seconds = static_cast<double>(kChirpSamples) / kSampleRate;
-    const double sweep_rate = (kEndHz - kStartHz) / chirp_seconds;
-    for (std::size_t i = 0; i < kChirpSamples; ++i) {
-        const double t = static_cast<double>(i) / kSampleRate;
-        const double phase = 2.0 * std::numbers::pi * (kStartHz * t + 0.5 * sweep_rate * t * t);
-        // Hann envelope keeps the sweep free of clicks at its ends.
-        const double envelope =
-            0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) /
-                                 static_cast<double>(kChirpSamples - 1));
-        samples[i] = static_cast<std::int16_t>(std::lround(kPeakAmplitude * envelope * std::sin(phase)));
-    }
+    const std::vector<double> sweep = make_sweep(kChirpSamples, kStartHz, kEndHz);
+    for (std::size_t i = 0; i < kChirpSamples; ++i)
+        samples[i] = static_cast<std::int16_t>(std::lround(kPeakAmplitude * sweep[i]));
     return samples;
 }
 

@@ -30,9 +30,10 @@ private:
 
 PayloadMode parse_payload(std::string_view v) {
     if (v == "chirp") return PayloadMode::Chirp;
+    if (v == "field") return PayloadMode::Field;
     if (v == "zero") return PayloadMode::Zero;
     if (v == "sparse") return PayloadMode::Sparse;
-    throw Error("--payload must be chirp, zero or sparse, not '" + std::string(v) + "'");
+    throw Error("--payload must be chirp, field, zero or sparse, not '" + std::string(v) + "'");
 }
 
 bool apply_flag(std::string_view name, Options& opt) {
@@ -109,7 +110,9 @@ blk: defaults to the time of the last recording started.
 
 options:
   --seed N             seed for signal and noise (default 1)
-  --payload MODE       chirp (default), zero, or sparse (payload left as holes)
+  --payload MODE       chirp (default), field (a noise floor of +-200 LSB with
+                       bursts of calls, as recorded outdoors), zero, or sparse
+                       (payload left as holes)
   --junk-noise         fill junk blocks and trailing bytes with seeded noise
   --trailing BYTES     append BYTES bytes after the last whole block
   --size BYTES         cut or extend the image to exactly BYTES bytes

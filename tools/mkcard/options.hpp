@@ -10,7 +10,7 @@
 
 namespace mkcard {
 
-enum class PayloadMode { Chirp, Zero, Sparse };
+enum class PayloadMode { Chirp, Field, Zero, Sparse };
 
 struct Options {
     std::string output;

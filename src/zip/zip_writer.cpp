@@ -1,0 +1,123 @@
+#include "zip/zip_writer.hpp"
+
+#include <algorithm>
+#include <utility>
+
+namespace quilbex::zip {
+namespace {
+
+// A name's length is a 16-bit field.
+constexpr size_t longestName = 0xFFFF;
+
+}  // namespace
+
+ZipWriter::~ZipWriter() { close(); }
+
+bool ZipWriter::open(const std::string& path, int mode) {
+    close();
+    lastError_ = noError;
+    failed_ = false;
+    position_ = 0;
+    reached_ = 0;
+    entry_.reset();
+    directory_.clear();
+    marks_.assign(1, Mark{});
+    const bool appending = mode == appendMode;
+    file_ = appending ? platform::ArchiveFile::openExisting(path) : platform::ArchiveFile::create(path);
+    if (file_ && (!appending || openExisting())) return true;
+    file_.reset();
+    lastError_ = failed;
+    return false;
+}
+
+// New entries go where the old directory starts; that directory is kept to
+// be written again in front of theirs.
+bool ZipWriter::openExisting() {
+    const auto place = findDirectory(*file_);
+    const auto size = file_->size();
+    if (!place || !size) return false;
+    directory_.resize(static_cast<size_t>(place->size));
+    if (!file_->readAt(place->offset, directory_)) return false;
+    marks_.assign(1, Mark{place->entryCount, place->offset, directory_.size()});
+    position_ = place->offset;
+    reached_ = *size;
+    return true;
+}
+
+bool ZipWriter::beginEntry(const std::string& name, uint32_t dosDate, uint64_t expectedSize) {
+    if (!file_ || failed_ || entry_ || name.size() > longestName) return fail();
+    EntryRecord entry{name, dosDate, 0, 0, 0, position_, needsLocalZip64(expectedSize)};
+    if (!write(localHeader(entry))) return fail();
+    entry_ = std::move(entry);
+    return true;
+}
+
+bool ZipWriter::writeCompressed(std::span<const std::byte> compressed) {
+    if (!file_ || failed_ || !entry_ || !write(compressed)) return fail();
+    entry_->compressedSize += compressed.size();
+    return true;
+}
+
+bool ZipWriter::finishEntry(uint64_t uncompressedSize, uint32_t crc) {
+    if (!file_ || failed_ || !entry_) return fail();
+    entry_->uncompressedSize = uncompressedSize;
+    entry_->crc = crc;
+    if (!fitsLocalHeader(*entry_)) return fail();
+    const auto header = localHeader(*entry_);
+    if (file_->writeAt(entry_->headerOffset, header) != header.size()) return fail();
+    appendCentralHeader(directory_, *entry_);
+    marks_.push_back({marks_.back().entries + 1, position_, directory_.size()});
+    entry_.reset();
+    return true;
+}
+
+bool ZipWriter::close() {
+    if (!file_) return lastError_ == noError;
+    entry_.reset();
+    bool finished = !failed_ && writeEnd(marks_.back());
+    if (!finished) keepWhatFits();
+    finished = file_->close() && finished;
+    file_.reset();
+    if (!finished) lastError_ = failed;
+    return finished;
+}
+
+bool ZipWriter::fail() {
+    lastError_ = failed;
+    failed_ = true;
+    return false;
+}
+
+bool ZipWriter::write(std::span<const std::byte> bytes) {
+    const size_t written = file_->writeAt(position_, bytes);
+    position_ += written;
+    reached_ = std::max(reached_, position_);
+    return written == bytes.size();
+}
+
+// The file ends with the directory of the entries up to the mark, written
+// right after their data; the truncation first gives back the room of
+// anything that came after them.
+bool ZipWriter::writeEnd(const Mark& mark) {
+    position_ = mark.dataEnd;
+    return file_->truncate(mark.dataEnd) && write(std::span(directory_).first(mark.directoryEnd)) &&
+           write(endRecords(mark.entries, mark.directoryEnd, mark.dataEnd));
+}
+
+// The most entries whose directory fits where the file has been: room that
+// a full disk or a size limit has already granted. Without any such room,
+// only the archive as opened is tried.
+void ZipWriter::keepWhatFits() {
+    const uint64_t room = reached_;
+    for (size_t k = marks_.size(); k-- > 0;) {
+        const Mark& mark = marks_[k];
+        const uint64_t end =
+            mark.dataEnd + mark.directoryEnd + endRecords(mark.entries, mark.directoryEnd, mark.dataEnd).size();
+        if (end <= room || k == 0) {
+            writeEnd(mark);
+            return;
+        }
+    }
+}
+
+}  // namespace quilbex::zip

@@ -1,0 +1,89 @@
+#pragma once
+// The archive: one raw-deflated entry per recording, compressed by the
+// caller, each dated with the recording's start time. Entries are streamed:
+// each chunk of deflated data goes to the file as it comes, and the writer
+// keeps only the central directory of the finished entries. The archive is
+// valid zip whatever the entry count and sizes (zip64 where needed), and
+// stays so when a write fails, holding the entries finished before.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/archive_file.hpp"
+#include "zip/zip_records.hpp"
+
+namespace quilbex::zip {
+
+class ZipWriter {
+public:
+    static constexpr int appendMode = 2;
+    // lastError() values.
+    static constexpr int noError = 0;
+    static constexpr int failed = -1;
+
+    ZipWriter() = default;
+    ~ZipWriter();  // closes the archive if still open
+    ZipWriter(const ZipWriter&) = delete;
+    ZipWriter& operator=(const ZipWriter&) = delete;
+
+    // appendMode adds to an existing archive; any other mode makes a new one,
+    // which fails when anything is at the path already. False, with
+    // lastError() `failed`, when the archive cannot be opened; every later
+    // call then fails and touches nothing.
+    bool open(const std::string& path, int mode);
+
+    // Begins an entry of already deflated data (level 1 flags). zip64 is
+    // decided from the uncompressed size known before the entry opens.
+    // Once one of these three calls has failed, every later one fails too
+    // and touches nothing, until close().
+    bool beginEntry(const std::string& name, uint32_t dosDate, uint64_t expectedSize);
+    // False when the file took not all of the bytes.
+    bool writeCompressed(std::span<const std::byte> compressed);
+    // Ends the entry with the uncompressed size and CRC-32 of what it holds.
+    bool finishEntry(uint64_t uncompressedSize, uint32_t crc);
+
+    // Finishes the archive with the central directory of every finished
+    // entry and closes it; an entry begun and not finished is left out.
+    // True when all of that succeeded. False after a failed call above, or
+    // when the directory or the close failed: the archive then keeps the
+    // entries finished before the failure whose directory fits into the
+    // room the file had already reached (the later ones are dropped), and
+    // should even that directory fail, those entries stay whole for a
+    // recovering reader. lastError() is `failed` whenever this is false.
+    bool close();
+
+    bool isOpen() const { return file_ != nullptr; }
+    int lastError() const { return lastError_; }
+
+private:
+    // The archive up to one finished entry, or as it was opened.
+    struct Mark {
+        uint64_t entries = 0;
+        uint64_t dataEnd = 0;     // where its last entry's data ends
+        size_t directoryEnd = 0;  // the size of its part of directory_
+    };
+
+    bool openExisting();
+    bool fail();
+    bool write(std::span<const std::byte> bytes);
+    bool writeEnd(const Mark& mark);
+    void keepWhatFits();
+
+    std::unique_ptr<platform::ArchiveFile> file_;
+    int lastError_ = noError;
+    bool failed_ = false;  // a begin, write or finish failed since open()
+    uint64_t position_ = 0;  // where the next byte of entry data goes
+    uint64_t reached_ = 0;   // the furthest byte the file is known to hold
+    std::optional<EntryRecord> entry_;  // the entry begun and not finished
+    // The central headers of the entries finished so far, in order, and a
+    // mark for each finished entry after the one of the archive as opened.
+    std::vector<std::byte> directory_;
+    std::vector<Mark> marks_;
+};
+
+}  // namespace quilbex::zip
