@@ -12,8 +12,7 @@ namespace quilbex::exporting {
 using Reason = RecordingEnd::Reason;
 
 EntryWriter::EntryWriter(const scan::RecordingTable& table, zip::ZipWriter& zip, Progress& progress,
-                         RescueTally& rescue,
-                         platform::Console& console, const platform::DiagnosticLog& log)
+                         RescueTally& rescue, platform::Console& console, const platform::DiagnosticLog& log)
     : table_(table), zip_(zip), progress_(progress), rescue_(rescue), console_(console), log_(log) {}
 
 bool EntryWriter::take(const WriterTask& task) {
