@@ -75,6 +75,10 @@ def timed(command, *, env=None, stdout_path=None, log_path=None, label=None) -> 
     """
     label = label or os.path.basename(command[0])
     full_env = dict(os.environ, **(env or {}))
+    # Every contender starts with no data of an earlier one waiting to be
+    # written back: with gigabytes of it dirty, the kernel makes new writes
+    # cost several times the CPU, which would charge one contender for another.
+    os.sync()
     with tempfile.NamedTemporaryFile("w+", prefix="bench-time-", suffix=".txt") as report, \
             tempfile.NamedTemporaryFile("w+", prefix="bench-err-", suffix=".txt") as err, \
             open(stdout_path or os.devnull, "wb") as out:
