@@ -24,7 +24,7 @@ ExportResult exportRecordings(const ExportRequest& request, platform::Console& c
     zip::ZipWriter zip;
     // The export goes on without an archive: the first recording is still
     // read, and storing it fails with its own message.
-    const bool opened = zip.open(request.zipPath, 1);
+    const bool opened = zip.open(request.zipPath, zip::ZipWriter::createMode);
     if (!opened) console.errLine("Error: Can't make the zip file. Bad filename?");
     Progress progress = makeProgress(request, console);
     WriterOutcome outcome = runPipeline(request, zip, progress, console, log);

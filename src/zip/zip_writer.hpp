@@ -21,6 +21,8 @@ namespace quilbex::zip {
 
 class ZipWriter {
 public:
+    // open() modes.
+    static constexpr int createMode = 1;
     static constexpr int appendMode = 2;
     // lastError() values.
     static constexpr int noError = 0;

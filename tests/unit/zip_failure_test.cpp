@@ -74,7 +74,7 @@ std::string intactArchive(const TempDir& dir, const std::vector<Entry>& entries)
     const std::string path = dir.path("intact.zip");
     std::filesystem::remove(path);
     ZipWriter zip;
-    if (!zip.open(path, 1) || addEntries(zip, entries) != noCallFailed || !zip.close())
+    if (!zip.open(path, ZipWriter::createMode) || addEntries(zip, entries) != noCallFailed || !zip.close())
         throw std::runtime_error("intact write failed");
     return contents(path);
 }

@@ -44,7 +44,7 @@ TEST(ZipWriter, small_dated_entries_read_back_in_unzip_and_python) {
     for (int i = 0; i < 20000; ++i) second += std::to_string(i * i % 977) + ",";
     {
         ZipWriter zip;
-        ASSERT_TRUE(zip.open(archive, 1));
+        ASSERT_TRUE(zip.open(archive, ZipWriter::createMode));
         ASSERT_TRUE(addEntry(zip, {"first.wav", first}));
         ASSERT_TRUE(addEntry(zip, {"empty.wav", "", 0x00210000}));  // 1980-01-01 00:00:00
         ASSERT_TRUE(addEntry(zip, {"second.wav", second}));
@@ -74,7 +74,7 @@ TEST(ZipWriter, entry_count_past_16_bits_gets_zip64_end_records) {
     const auto compressed = rawDeflate(data);
     {
         ZipWriter zip;
-        ASSERT_TRUE(zip.open(archive, 1));
+        ASSERT_TRUE(zip.open(archive, ZipWriter::createMode));
         for (int i = 0; i < entryCount; ++i) {
             ASSERT_TRUE(zip.beginEntry("e" + std::to_string(i), march5th2017At140732, data.size()));
             ASSERT_TRUE(zip.writeCompressed(compressed));
@@ -109,7 +109,7 @@ TEST(ZipWriter, entry_over_4_gib_keeps_its_sizes_in_zip64_fields) {
     const std::string archive = dir.path("big.zip");
     {
         ZipWriter zip;
-        ASSERT_TRUE(zip.open(archive, 1));
+        ASSERT_TRUE(zip.open(archive, ZipWriter::createMode));
         ASSERT_TRUE(zip.beginEntry("big.wav", march5th2017At140732, totalSize));
         uLong crc = 0;
         for (int i = 0; i < pieces; ++i) {
@@ -135,7 +135,7 @@ TEST(ZipWriter, entry_planned_past_4_gib_may_end_small) {
     const std::string data = "cut short";
     {
         ZipWriter zip;
-        ASSERT_TRUE(zip.open(archive, 1));
+        ASSERT_TRUE(zip.open(archive, ZipWriter::createMode));
         ASSERT_TRUE(zip.beginEntry("short.wav", march5th2017At140732, uint64_t{5} << 30));
         ASSERT_TRUE(zip.writeCompressed(rawDeflate(data)));
         ASSERT_TRUE(zip.finishEntry(data.size(), crcOf(data)));
@@ -152,7 +152,7 @@ TEST(ZipWriter, append_mode_adds_to_the_existing_archive) {
     const std::string archive = dir.path("grown.zip");
     {
         ZipWriter zip;
-        ASSERT_TRUE(zip.open(archive, 1));
+        ASSERT_TRUE(zip.open(archive, ZipWriter::createMode));
         ASSERT_TRUE(addEntry(zip, {"old.wav", "old"}));
         ASSERT_TRUE(zip.close());
         ASSERT_TRUE(zip.open(archive, ZipWriter::appendMode));
@@ -172,7 +172,7 @@ TEST(ZipWriter, failed_open_makes_every_later_call_fail_harmlessly) {
     TempDir dir;
     const std::string archive = dir.path("missing/out.zip");
     ZipWriter zip;
-    EXPECT_FALSE(zip.open(archive, 1));
+    EXPECT_FALSE(zip.open(archive, ZipWriter::createMode));
     EXPECT_FALSE(zip.isOpen());
     EXPECT_EQ(zip.lastError(), ZipWriter::failed);
 
@@ -193,7 +193,7 @@ TEST(ZipWriter, makes_a_new_archive_only_where_nothing_is) {
     std::filesystem::create_symlink(dir.path("nowhere"), dir.path("dangling.zip"));
     for (const std::string name : {"existing.zip", "link.zip", "dangling.zip"}) {
         ZipWriter zip;
-        EXPECT_FALSE(zip.open(dir.path(name), 1)) << name;
+        EXPECT_FALSE(zip.open(dir.path(name), ZipWriter::createMode)) << name;
     }
     EXPECT_EQ(contents(target), "someone's file");
     EXPECT_EQ(contents(existing), "old bytes");
@@ -287,7 +287,7 @@ TEST(LongZipWriter, DISABLED_archive_past_4_gib_with_entry_compressed_past_4_gib
     const std::string archive = dir.path("huge.zip");
     {
         ZipWriter zip;
-        ASSERT_TRUE(zip.open(archive, 1));
+        ASSERT_TRUE(zip.open(archive, ZipWriter::createMode));
         ASSERT_TRUE(zip.beginEntry("stored.wav", march5th2017At140732, recordingSize));
         int written = 0;
         for (; written + piecesPerSpan <= wholePieces; written += piecesPerSpan) ASSERT_TRUE(zip.writeCompressed(span));
