@@ -1,14 +1,17 @@
+#include <cerrno>
 #include <cstring>
 
 #include "platform/system_error.hpp"
 
 namespace quilbex::platform {
 
-std::string systemErrorText(int errorCode) {
-    std::string text = "\n";
-    text += std::strerror(errorCode);
-    text += "\n";
-    return text;
-}
+SystemError SystemError::last() { return posix(errno); }
+SystemError SystemError::native(int code) { return posix(code); }
+
+std::string systemErrorLine(SystemError error) { return error.any() ? std::strerror(error.code) : std::string(); }
+
+std::string systemErrorText(SystemError error) { return "\n" + systemErrorLine(error) + "\n"; }
+
+std::string systemErrorText(int nativeCode) { return systemErrorText(SystemError::native(nativeCode)); }
 
 }  // namespace quilbex::platform

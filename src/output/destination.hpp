@@ -1,0 +1,48 @@
+#pragma once
+// Where the export's files go: the entries of one zip archive, or WAV files
+// in a folder. The pipeline's writer hands every file through this seam, one
+// after another in the order of the plan, and knows nothing of either.
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/dos_time.hpp"
+#include "platform/system_error.hpp"
+
+namespace quilbex::output {
+
+// What a destination is told of a file before its first byte.
+struct FileHeading {
+    std::string name;              // e.g. wav0000_2017_03_05__14_07_32.wav
+    platform::CalendarTime start;  // the file's start on the recorder's clock; may be no valid date
+    uint32_t storedStart = 0;      // the MS-DOS value a whole recording's start was decoded from
+    uint64_t plannedSize = 0;      // its bytes when read whole: WAV header, payload, metadata
+};
+
+// Not for concurrent use: only the pipeline's writer thread calls it.
+class Destination {
+public:
+    virtual ~Destination() = default;
+
+    // True when write() takes each file as one raw deflate stream, false when
+    // it takes the file's own bytes.
+    virtual bool takesDeflated() const = 0;
+
+    // Each of these is false once the destination has failed (lastError()
+    // says why); every later call then fails too and touches nothing, until
+    // close().
+    virtual bool beginFile(const FileHeading& file) = 0;
+    virtual bool write(std::span<const std::byte> bytes) = 0;
+    // Ends the file begun last: the length and CRC-32 of its own bytes.
+    virtual bool finishFile(uint64_t length, uint32_t crc) = 0;
+
+    // Ends the destination with every file finished so far on the disk. True
+    // when all of that succeeded; a file begun and not finished is left as
+    // the destination's failure rules say.
+    virtual bool close() = 0;
+
+    virtual platform::SystemError lastError() const = 0;
+};
+
+}  // namespace quilbex::output
