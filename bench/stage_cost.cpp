@@ -4,7 +4,8 @@
 // no pipeline around it: reading the first BLOCKS blocks of CARD (seek, 4 MiB
 // read, bit order), deflating their payload in the export's chunks (cut as
 // the export's reader cuts them, behind a WAV header), and storing the
-// deflated chunks through the zip writer into ZIP as one entry.
+// deflated chunks through the zip writer into ZIP as one entry. The deflate
+// is the export's, or ISA-L's alone with QUILBEX_DEFLATE=isal.
 // With the stages' CPU seconds apart, bench/run can tell the shortest wall
 // time any thread count could reach on this machine.
 //
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
 
     const auto header = exporting::buildWavHeader(uint64_t(blocks) * scan::blockPayloadSize);
     exporting::BlockCutter cutter;
-    exporting::ChunkCompressor compressor;
+    exporting::ChunkCompressor compressor(exporting::deflateMode(std::getenv("QUILBEX_DEFLATE")));
     exporting::Chunk chunk;
     Costs costs;
     uLong crc = 0;

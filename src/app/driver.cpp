@@ -79,6 +79,7 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
     if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
     exporting::ExportRequest request{scan.table, card, options.zipPath, options.verbose,
                                      exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
+    request.deflate = exporting::deflateMode(std::getenv("QUILBEX_DEFLATE"));
     request.stopSignal = &platform::interruptSignal();
     request.terminal = terminal;
     request.rescue = options.rescue;

@@ -10,14 +10,33 @@ uint8_t* bytePointer(const std::byte* p) { return reinterpret_cast<uint8_t*>(con
 
 }  // namespace
 
-ChunkCompressor::ChunkCompressor()
-    : stream_(std::make_unique<isal_zstream>()), levelBuffer_(new uint8_t[ISAL_DEF_LVL1_DEFAULT]) {
+ChunkCompressor::ChunkCompressor(DeflateMode mode)
+    : mode_(mode), stream_(std::make_unique<isal_zstream>()), levelBuffer_(new uint8_t[ISAL_DEF_LVL1_DEFAULT]) {
     isal_deflate_init(stream_.get());
 }
 
 ChunkCompressor::~ChunkCompressor() = default;
 
 void ChunkCompressor::compress(Chunk& chunk) {
+    const auto data = chunk.data;
+    chunk.crc = data.empty() ? 0 : crc32_gzip_refl(0, bytePointer(data.data()), data.size());
+    if (mode_ == DeflateMode::perChunk && deflateLiterals(chunk)) return;
+    deflateWithIsal(chunk);
+}
+
+bool ChunkCompressor::deflateLiterals(Chunk& chunk) {
+    const auto data = chunk.data;
+    if (matchesPay(data)) return false;
+    const size_t size = literals_.plan(countBytes(data), chunk.last);
+    // Data that does not shrink is better stored, as ISA-L does; this also
+    // keeps the block well within the chunk's compressed area.
+    if (size + LiteralDeflate::slack >= data.size()) return false;
+    chunk.compressedLength = literals_.write(data, chunk.compressedArea());
+    chunk.deflated = true;
+    return true;
+}
+
+void ChunkCompressor::deflateWithIsal(Chunk& chunk) {
     isal_zstream& stream = *stream_;
     isal_deflate_reset(&stream);
     stream.level = 1;
@@ -42,7 +61,6 @@ void ChunkCompressor::compress(Chunk& chunk) {
     const auto doneState = chunk.last ? ZSTATE_END : ZSTATE_NEW_HDR;
     chunk.deflated = ok && stream.avail_in == 0 && stream.internal_state.state == doneState;
     chunk.compressedLength = Chunk::compressedCapacity - stream.avail_out;
-    chunk.crc = data.empty() ? 0 : crc32_gzip_refl(0, bytePointer(data.data()), data.size());
 }
 
 }  // namespace quilbex::exporting

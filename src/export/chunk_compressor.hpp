@@ -1,6 +1,7 @@
 #pragma once
-// Raw deflate at level 1 for one chunk at a time, with the chunk's history as
-// the dictionary. Each chunk ends on a byte boundary (a sync flush), and an
+// Raw deflate for one chunk at a time: a literals-only block when matches
+// would not pay (see deflate_choice.hpp), otherwise ISA-L's level 1 with the
+// chunk's history as the dictionary. Each chunk ends on a byte boundary (a sync flush), and an
 // entry's last chunk with the final block, so the chunks of an entry, put
 // end to end, are one deflate stream. The output depends only on the chunk's
 // history and data, never on which compressor or thread made it.
@@ -8,6 +9,8 @@
 #include <memory>
 
 #include "export/chunk.hpp"
+#include "export/deflate_choice.hpp"
+#include "export/literal_deflate.hpp"
 
 struct isal_zstream;
 
@@ -15,7 +18,7 @@ namespace quilbex::exporting {
 
 class ChunkCompressor {
 public:
-    ChunkCompressor();
+    explicit ChunkCompressor(DeflateMode mode = DeflateMode::perChunk);
     ~ChunkCompressor();
     ChunkCompressor(const ChunkCompressor&) = delete;
     ChunkCompressor& operator=(const ChunkCompressor&) = delete;
@@ -24,6 +27,12 @@ public:
     void compress(Chunk& chunk);
 
 private:
+    // Whether the literal block served the chunk (and was written).
+    bool deflateLiterals(Chunk& chunk);
+    void deflateWithIsal(Chunk& chunk);
+
+    DeflateMode mode_;
+    LiteralDeflate literals_;
     std::unique_ptr<isal_zstream> stream_;  // large: kept off the thread's stack
     std::unique_ptr<uint8_t[]> levelBuffer_;
 };

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "card/card_device.hpp"
+#include "export/deflate_choice.hpp"
 #include "export/progress.hpp"
 #include "export/rescue_report.hpp"
 #include "scan/recording_table.hpp"
@@ -38,6 +39,8 @@ struct ExportRequest {
     // Go on past unreadable sectors of this size: see card/sector_rescue.hpp.
     bool rescue = false;
     uint32_t sectorSize = 0;
+    // The archive's bytes depend on it; the output does not.
+    DeflateMode deflate = DeflateMode::perChunk;
 };
 
 struct ExportResult {

@@ -88,10 +88,10 @@
 namespace quilbex::exporting {
 namespace {
 
-void compressChunks(BoundedQueue<Chunk*>& queue) {
+void compressChunks(BoundedQueue<Chunk*>& queue, DeflateMode mode) {
     // The reader comes first: a card kept waiting is time lost for good.
     platform::lowerCurrentThreadPriority();
-    ChunkCompressor compressor;
+    ChunkCompressor compressor(mode);
     while (const auto chunk = queue.pop()) {
         compressor.compress(**chunk);
         // The writer may reuse the chunk once it is marked compressed.
@@ -130,7 +130,8 @@ WriterOutcome runPipeline(const ExportRequest& request, zip::ZipWriter& zip, Pro
 
     std::vector<std::thread> threads;
     threads.emplace_back([&reader] { reader.run(); });
-    for (int i = 0; i < compressors; ++i) threads.emplace_back([&compressQueue] { compressChunks(compressQueue); });
+    for (int i = 0; i < compressors; ++i)
+        threads.emplace_back([&compressQueue, &request] { compressChunks(compressQueue, request.deflate); });
 
     RescueTally rescue(console, request.verbose);
     EntryWriter writer(request.table, zip, progress, rescue, console, log);
