@@ -1,6 +1,8 @@
 #include "export/literal_deflate.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace quilbex::exporting {
 
@@ -15,7 +17,7 @@ public:
     void put(uint64_t value, unsigned bits) {
         buffer_ |= value << count_;
         count_ += bits;
-        for (unsigned i = 0; i < 8; ++i) out_[i] = static_cast<std::byte>(buffer_ >> (8 * i));
+        store(buffer_);
         out_ += count_ >> 3;
         buffer_ >>= count_ & 56;
         count_ &= 7;
@@ -28,6 +30,14 @@ public:
     }
 
 private:
+    void store(uint64_t bytes) {
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(out_, &bytes, sizeof bytes);
+        } else {
+            for (unsigned i = 0; i < 8; ++i) out_[i] = static_cast<std::byte>(bytes >> (8 * i));
+        }
+    }
+
     std::byte* out_;
     uint64_t buffer_ = 0;
     unsigned count_ = 0;
