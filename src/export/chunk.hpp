@@ -31,7 +31,8 @@ struct Chunk {
     // deflate's window: the most a back-reference can reach.
     static constexpr size_t historyCapacity = 32768;
     // Deflate at level 1 falls back to stored blocks on data it cannot
-    // shrink, so its output for a chunk (and a WAV header) stays well within this.
+    // shrink, so its output for a chunk (and a WAV header) stays well within
+    // this; a literal block is written only when smaller than its data.
     static constexpr size_t compressedCapacity = capacity + capacity / 8 + 4096;
 
     Chunk() : compressed_(new std::byte[compressedCapacity]) {}
