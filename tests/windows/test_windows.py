@@ -153,8 +153,9 @@ def tearDownModule():
         wine.close()
 
 
-def make_card(path, *items, sparse=False):
-    args = [binary("QUILBEX_MKCARD"), *(["--payload", "sparse"] if sparse else []), path, *items]
+def make_card(path, *items, sparse=False, payload=None):
+    payload = "sparse" if sparse else payload
+    args = [binary("QUILBEX_MKCARD"), *(["--payload", payload] if payload else []), path, *items]
     result = subprocess.run(args, capture_output=True, text=True, timeout=300, check=False)
     if result.returncode != 0:
         raise AssertionError(f"quilbex-mkcard {' '.join(items)} failed: {result.stderr}")
@@ -332,6 +333,13 @@ class ExportTest(WindowsTestCase):
             with open(os.path.join(folder, "out.zip"), "rb") as f:
                 results.append((status, out, err, f.read()))
         return results
+
+    def test_deflates_field_audio_as_the_linux_build_does(self):
+        # Noise-like audio takes the literals-only blocks, which chirps do not.
+        card = make_card(self.path("card.img"), "rec:2", payload="field")
+        linux, windows = self.export_both(card)
+        self.assertEqual(linux[0], 0, linux[2])
+        self.assertTrue(windows[3] == linux[3], "the archives differ")
 
     def test_writes_the_archive_the_linux_build_writes(self):
         card = make_card(self.path("card.img"), "rec:2", "rec:1", "rec:3x2", "rec:1@2019-12-31T23:59:58",
