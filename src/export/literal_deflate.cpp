@@ -141,11 +141,19 @@ void LiteralDeflate::writeHeader(BitSink& sink) const {
 }
 
 size_t LiteralDeflate::write(std::span<const std::byte> data, std::byte* out) {
-    for (unsigned second = 0; second < 256; ++second) {
+    // Only pairs of byte values that occur are ever looked up.
+    std::array<unsigned, 256> present{};
+    unsigned presentCount = 0;
+    for (unsigned value = 0; value < 256; ++value)
+        if (lengths_[value] != 0) present[presentCount++] = value;
+    for (unsigned i = 0; i < presentCount; ++i) {
+        const unsigned second = present[i];
         const uint64_t high = uint64_t{codes_[second]};
-        for (unsigned first = 0; first < 256; ++first)
+        for (unsigned j = 0; j < presentCount; ++j) {
+            const unsigned first = present[j];
             pairs_[second << 8 | first] = (codes_[first] | high << lengths_[first]) |
                                           (uint64_t{lengths_[first]} + lengths_[second]) << 32;
+        }
     }
     BitSink sink(out);
     writeHeader(sink);
