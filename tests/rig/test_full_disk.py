@@ -74,8 +74,8 @@ class FullDiskTest(FullDiskTestCase):
     def test_reports_zip_failure_after_progress_line_of_the_unstored_recording(self):
         status, merged, _ = self.run_tool(merge_streams=True)
         self.assertEqual(status, 1)
-        ending = re.search(rb"\[(\d+)/(\d+)\] Adding \S+ length \d+ into \S+\n" + re.escape(ZIP_FAILURE + NO_SPACE + ADD_FAILED)
-                           + rb"\Z", merged)
+        ending = re.search(rb"\[(\d+)/(\d+)\] Adding \S+ length \d+ into \S+\n"
+                           + re.escape(ZIP_FAILURE + NO_SPACE + ADD_FAILED) + rb"\Z", merged)
         self.assertIsNotNone(ending, merged)
         self.assertLess(int(ending.group(1)), RECORDINGS, "the disk should fill before the last recording")
 
@@ -108,7 +108,8 @@ class ReadOnlyDiskTest(FullDiskTestCase):
     def test_reports_cannot_make_before_the_progress_line(self):
         status, merged, _ = self.run_tool(merge_streams=True)
         self.assertEqual(status, 1)
-        self.assertRegex(merged, re.escape(CANNOT_MAKE + READ_ONLY) + rb"\[1/%d\] Adding \S+ length \d+ into \S+\n" % RECORDINGS
+        self.assertRegex(merged, re.escape(CANNOT_MAKE + READ_ONLY)
+                         + rb"\[1/%d\] Adding \S+ length \d+ into \S+\n" % RECORDINGS
                          + re.escape(ZIP_FAILURE + READ_ONLY + ADD_FAILED) + rb"\Z")
 
 

@@ -1,7 +1,7 @@
 // The archive after a failed write: the writer ends it with the entries
 // finished before the failure, all of them when their directory can still be
-// written, else as many as the directory has room for. Writes fail at a file size limit, as on a disk that fills up, with
-// what fits written first.
+// written, else as many as the directory has room for. Writes fail at a
+// file size limit, as on a disk that fills up, with what fits written first.
 
 #include <gtest/gtest.h>
 
