@@ -1,6 +1,7 @@
 """Archive write failures, black-box: a small tmpfs that fills up, one
-mounted read-only where no archive can be made at all, and a file size limit
-that writes reach only in the archive's central directory.
+mounted read-only or a folder its user may not write, where no archive can be
+made at all, and a file size limit that writes reach only in the archive's
+central directory.
 
 The chirp payload barely compresses, so an 8 MiB tmpfs takes only a few of
 the card's recordings. The tool must say "Zip archive failure" after the
@@ -31,6 +32,7 @@ CANNOT_MAKE = b"Error: Can't make the zip file. Bad filename?\n"
 # The system's reason, on the line after each of the two above.
 NO_SPACE = b"No space left on device\n"
 READ_ONLY = b"Read-only file system\n"
+DENIED = b"Permission denied\n"
 TOO_LARGE = b"File too large\n"
 PAYLOAD = 4 * 1024 * 1024 - 32  # bytes of audio per block
 PROGRESS = re.compile(rb"\[(\d+)/(\d+)\] Adding \S+ length \d+ into \S+\n")
@@ -111,6 +113,21 @@ class ReadOnlyDiskTest(FullDiskTestCase):
         self.assertRegex(merged, re.escape(CANNOT_MAKE + READ_ONLY)
                          + rb"\[1/%d\] Adding \S+ length \d+ into \S+\n" % RECORDINGS
                          + re.escape(ZIP_FAILURE + READ_ONLY + ADD_FAILED) + rb"\Z")
+
+
+class DeniedFolderTest(FullDiskTestCase):
+    """A folder its user may not write: the tool runs as nobody."""
+    MOUNT_OPTIONS = "size=1m,mode=0555"
+    NOBODY = 65534
+
+    def test_says_the_archive_folder_is_denied(self):
+        os.chmod(self.dir, 0o755)
+        os.chmod(self.card.path, 0o644)
+        result = subprocess.run([binary("QUILBEX_BIN"), self.card.path, self.archive], cwd=self.cwd,
+                                user=self.NOBODY, group=self.NOBODY, extra_groups=[], capture_output=True,
+                                timeout=TIMEOUT)
+        self.assertEqual((result.returncode, result.stderr), (1, CANNOT_MAKE + DENIED + ZIP_FAILURE + DENIED))
+        self.assertNothingWrittenElsewhere(archive_expected=False)
 
 
 class FileSizeLimitTest(unittest.TestCase):
