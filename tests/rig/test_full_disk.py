@@ -6,11 +6,11 @@ central directory.
 The chirp payload barely compresses, so an 8 MiB tmpfs takes only a few of
 the card's recordings. The tool must say "Zip archive failure" after the
 progress line of the recording it could not store, with the system's reason
-on the next line, then "Error:: Can't add file to zip.", exit with status 1 without crashing or hanging, and leave a
-valid archive holding every completed recording; it must write nothing
-anywhere but the archive path. Failing to write the central directory is such
-a failure too, and the archive then keeps the recordings its directory has
-room for. Needs root (mount) but for the size limit, QUILBEX_BIN and
+on the next line, then "Error:: Can't add file to zip.", exit with status 1
+without crashing or hanging, and leave a valid archive holding every
+completed recording; it must write nothing anywhere but the archive path.
+Failing to write the central directory is such a failure too, and the
+archive then keeps the recordings its directory has room for. Needs root (mount) but for the size limit, QUILBEX_BIN and
 QUILBEX_MKCARD.
 """
 
