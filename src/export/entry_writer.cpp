@@ -115,13 +115,18 @@ void EntryWriter::reportRecordingRead(const RecordingEnd& end, uint64_t length) 
 }
 
 void EntryWriter::reportAddFailure() {
-    reportZipFailure(console_);
+    reportZipFailure(console_, zip_.lastError());
     outcome_.status = ExportStatus::addFailed;
 }
 
-void reportZipFailure(platform::Console& console) {
+void reportZipFailure(platform::Console& console, platform::SystemError error) {
     console.errLine("");
     console.errLine("Zip archive failure");
+    reportArchiveError(console, error);
+}
+
+void reportArchiveError(platform::Console& console, platform::SystemError error) {
+    if (error.any()) console.errLine(platform::systemErrorLine(error));
 }
 
 }  // namespace quilbex::exporting

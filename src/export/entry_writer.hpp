@@ -15,6 +15,7 @@
 #include "export/writer_task.hpp"
 #include "platform/console.hpp"
 #include "platform/diagnostic_log.hpp"
+#include "platform/system_error.hpp"
 #include "scan/recording_table.hpp"
 #include "zip/entry_time.hpp"
 #include "zip/zip_writer.hpp"
@@ -68,7 +69,11 @@ private:
     uint32_t crc_ = 0;  // CRC-32 of the bytes stored
 };
 
-// What follows the progress line when the archive failed.
-void reportZipFailure(platform::Console& console);
+// What follows the progress line when the archive failed, with the
+// system's reason for it.
+void reportZipFailure(platform::Console& console, platform::SystemError error);
+// The system's reason for a failure of the archive, on a line of its own;
+// nothing when the failure was no system call's.
+void reportArchiveError(platform::Console& console, platform::SystemError error);
 
 }  // namespace quilbex::exporting

@@ -24,15 +24,18 @@ ExportResult exportRecordings(const ExportRequest& request, platform::Console& c
     zip::ZipWriter zip;
     // The export goes on without an archive: the first recording is still
     // read, and storing it fails with its own message.
-    const bool opened = zip.open(request.zipPath, zip::ZipWriter::createMode);
-    if (!opened) console.errLine("Error: Can't make the zip file. Bad filename?");
+    const bool opened = zip.open(request.zipPath);
+    if (!opened) {
+        console.errLine("Error: Can't make the zip file. Bad filename?");
+        reportArchiveError(console, zip.lastError());
+    }
     Progress progress = makeProgress(request, console);
     WriterOutcome outcome = runPipeline(request, zip, progress, console, log);
     // Every entry stored so far stays readable, whatever ended the export.
     // An archive that could not be finished whole fails the export as a
     // refused entry does, unless that failure was told already.
     if (!zip.close() && opened && outcome.status != ExportStatus::addFailed) {
-        reportZipFailure(console);
+        reportZipFailure(console, zip.lastError());
         if (outcome.status == ExportStatus::completed) outcome.status = ExportStatus::addFailed;
     }
     if (outcome.readFailure) card::reportReadFailure(console, *outcome.readFailure);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "export/progress_text.hpp"
+#include "platform/terminal.hpp"
 
 namespace quilbex::exporting {
 
@@ -31,7 +32,9 @@ void Progress::report(int32_t n, const std::string& name, uint64_t length) {
 }
 
 void Progress::begin(int32_t n, const std::string& name) {
-    if (live_) live_->head = "Adding " + counter(n) + ": " + name;
+    if (!live_) return;
+    live_->head = "Adding " + counter(n) + ": " + name;
+    live_->ended = false;
 }
 
 void Progress::advance(uint64_t bytes) {
@@ -41,16 +44,17 @@ void Progress::advance(uint64_t bytes) {
 }
 
 void Progress::refresh() {
-    if (!live_ || live_->head.empty()) return;
+    if (!live_ || live_->head.empty() || live_->ended) return;
     const int64_t now = live_->terminal.milliseconds();
     if (!live_->lastDrawn || now - *live_->lastDrawn >= refreshMilliseconds) draw(now);
 }
 
 void Progress::endLine() {
-    if (!live_ || live_->head.empty()) return;
+    if (!live_ || live_->head.empty() || live_->ended) return;
     draw(live_->terminal.milliseconds());
     console_.outLine("");
     lastProgressLength_ = 0;
+    live_->ended = true;
 }
 
 void Progress::summarize() {
@@ -72,15 +76,18 @@ void Progress::draw(int64_t now) {
     const std::string text =
         fitToWidth(live.head, progressFields(live.bytesDone, live.totalBytes, live.rate.bytesPerSecond()), columns);
     // A window made narrower since the last line would wrap a blank as long
-    // as that line.
-    rewrite(text, std::min(lastProgressLength_, lineRoom(columns)));
+    // as that line; the line itself may have wrapped onto the rows below, so
+    // they are cleared too.
+    const size_t room = lineRoom(columns);
+    const bool wrapped = lastProgressLength_ > room;
+    rewrite(text, std::min(lastProgressLength_, room), wrapped ? platform::eraseToEndOfScreen() : "");
     console_.flushOut();
 }
 
 // Blanks over the previous line first, since a shorter line would leave its
 // tail on screen; the cursor stays at the start for the next one.
-void Progress::rewrite(const std::string& text, size_t blanks) {
-    console_.out(std::string(blanks, ' ') + "\r" + text + "\r");
+void Progress::rewrite(const std::string& text, size_t blanks, const std::string& erase) {
+    console_.out(std::string(blanks, ' ') + "\r" + erase + text + "\r");
     lastProgressLength_ = text.size();
 }
 

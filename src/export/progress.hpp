@@ -59,6 +59,9 @@ private:
         uint64_t totalBytes = 0;
         int64_t start = 0;
         std::optional<int64_t> lastDrawn;  // when the line was last drawn
+        // endLine() ended the line and no recording has begun since: a skipped
+        // recording or the summary must not draw it a second time.
+        bool ended = false;
         uint64_t bytesDone = 0;
         int32_t recordings = 0;  // reported so far
         std::string head;        // "Adding [n/N]: name"; empty before the first recording
@@ -67,7 +70,7 @@ private:
 
     std::string counter(int32_t n) const;
     void draw(int64_t now);
-    void rewrite(const std::string& text, size_t blanks);
+    void rewrite(const std::string& text, size_t blanks, const std::string& erase = {});
 
     platform::Console& console_;
     int32_t recordingCount_;

@@ -9,72 +9,60 @@
 #include "platform/archive_file.hpp"
 
 namespace quilbex::platform {
+
+// Positions past 2 GiB need a 64-bit off_t also on 32-bit systems.
+static_assert(sizeof(off_t) == 8, "build with _FILE_OFFSET_BITS=64");
+
 namespace {
 
 // Linux moves at most about 2 GiB per call.
 constexpr size_t largestTransfer = size_t{1} << 30;
 
-// Calls transfer(done, piece) until `size` bytes are moved or a call moves
-// none; returns how many were.
-template <typename Transfer>
-size_t transferAll(size_t size, Transfer transfer) {
+}  // namespace
+
+std::unique_ptr<ArchiveFile> ArchiveFile::create(const std::string& path, SystemError& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = SystemError::last();
+        return nullptr;
+    }
+    return std::unique_ptr<ArchiveFile>(new ArchiveFile(fd));
+}
+
+ArchiveFile::~ArchiveFile() { close(); }
+
+// A write that moves nothing without an error is taken as the end of the
+// room; the error stays as it was.
+size_t ArchiveFile::writeAt(uint64_t position, std::span<const std::byte> bytes) {
     size_t done = 0;
-    while (done < size) {
-        const ssize_t n = transfer(done, std::min(size - done, largestTransfer));
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(static_cast<int>(handle_), bytes.data() + done,
+                                   std::min(bytes.size() - done, largestTransfer), static_cast<off_t>(position + done));
         if (n < 0 && errno == EINTR) continue;
+        if (n < 0) failed();
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
     return done;
 }
 
-}  // namespace
-
-std::unique_ptr<ArchiveFile> ArchiveFile::create(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    return std::unique_ptr<ArchiveFile>(new ArchiveFile(fd));
-}
-
-std::unique_ptr<ArchiveFile> ArchiveFile::openExisting(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    std::unique_ptr<ArchiveFile> file(new ArchiveFile(fd));
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-    return file;
-}
-
-ArchiveFile::~ArchiveFile() { close(); }
-
-size_t ArchiveFile::writeAt(uint64_t position, std::span<const std::byte> bytes) {
-    return transferAll(bytes.size(), [&](size_t done, size_t piece) {
-        return ::pwrite(static_cast<int>(handle_), bytes.data() + done, piece, static_cast<off_t>(position + done));
-    });
-}
-
-bool ArchiveFile::readAt(uint64_t position, std::span<std::byte> bytes) {
-    return transferAll(bytes.size(), [&](size_t done, size_t piece) {
-        return ::pread(static_cast<int>(handle_), bytes.data() + done, piece, static_cast<off_t>(position + done));
-    }) == bytes.size();
-}
-
-std::optional<uint64_t> ArchiveFile::size() {
-    struct stat info {};
-    if (::fstat(static_cast<int>(handle_), &info) != 0) return std::nullopt;
-    return static_cast<uint64_t>(info.st_size);
-}
-
 bool ArchiveFile::truncate(uint64_t length) {
-    return ::ftruncate(static_cast<int>(handle_), static_cast<off_t>(length)) == 0;
+    return ::ftruncate(static_cast<int>(handle_), static_cast<off_t>(length)) == 0 || failed();
 }
+
+bool ArchiveFile::flush() { return ::fsync(static_cast<int>(handle_)) == 0 || failed(); }
 
 bool ArchiveFile::close() {
     if (handle_ == closedHandle) return true;
     // The descriptor is gone whatever close says, so it is never retried.
     const int closed = ::close(static_cast<int>(handle_));
     handle_ = closedHandle;
-    return closed == 0;
+    return closed == 0 || failed();
+}
+
+bool ArchiveFile::failed() {
+    lastError_ = SystemError::last();
+    return false;
 }
 
 void letWritesFailAtFileSizeLimit() { std::signal(SIGXFSZ, SIG_IGN); }

@@ -12,4 +12,9 @@ bool standardOutputIsTerminal();
 // cannot say.
 int standardOutputColumns();
 
+// What clears the screen from the cursor to its end: a line that a narrowed
+// window has wrapped onto the rows below included. Empty where the console
+// takes no such sequence.
+const char* eraseToEndOfScreen();
+
 }  // namespace quilbex::platform

@@ -13,4 +13,6 @@ int standardOutputColumns() {
     return size.ws_col;
 }
 
+const char* eraseToEndOfScreen() { return "\x1b[J"; }
+
 }  // namespace quilbex::platform

@@ -16,4 +16,8 @@ int standardOutputColumns() {
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+// A console without virtual terminal processing would print the sequence;
+// the blanks before the line are all it gets.
+const char* eraseToEndOfScreen() { return ""; }
+
 }  // namespace quilbex::platform

@@ -9,7 +9,6 @@ namespace quilbex::zip {
 namespace {
 
 using platform::appendLittleEndian;
-using platform::readLittleEndian;
 
 constexpr uint32_t localHeaderSignature = 0x04034b50;
 constexpr uint32_t centralHeaderSignature = 0x02014b50;
@@ -17,9 +16,6 @@ constexpr uint32_t zip64EndSignature = 0x06064b50;
 constexpr uint32_t zip64LocatorSignature = 0x07064b50;
 constexpr uint32_t endSignature = 0x06054b50;
 constexpr size_t zip64EndRecordSize = 56;
-constexpr size_t zip64LocatorSize = 20;
-constexpr size_t endRecordSize = 22;  // without its comment
-constexpr size_t largestComment = 0xFFFF;
 
 constexpr uint16_t zip64ExtraId = 0x0001;
 constexpr uint16_t plainVersion = 20;
@@ -135,37 +131,6 @@ std::vector<std::byte> endRecords(uint64_t entryCount, uint64_t directorySize, u
     appendLittleEndian(records, std::min(directoryOffset, valueInZip64), 4);
     appendLittleEndian(records, 0, 2);  // comment length
     return records;
-}
-
-// The classic end record is the last one whose comment reaches exactly to
-// the end of the file; a zip64 locator right before it leads to the zip64
-// end record, which then holds the directory's place.
-std::optional<DirectoryPlace> findDirectory(platform::ArchiveFile& file) {
-    const auto fileSize = file.size();
-    if (!fileSize || *fileSize < endRecordSize) return std::nullopt;
-    std::vector<std::byte> tail(static_cast<size_t>(std::min<uint64_t>(*fileSize, endRecordSize + largestComment)));
-    const uint64_t tailStart = *fileSize - tail.size();
-    if (!file.readAt(tailStart, tail)) return std::nullopt;
-    for (size_t at = tail.size() - endRecordSize + 1; at-- > 0;) {
-        if (readLittleEndian(tail, at, 4) != endSignature ||
-            at + endRecordSize + readLittleEndian(tail, at + 20, 2) != tail.size())
-            continue;
-        const uint64_t endPosition = tailStart + at;
-        DirectoryPlace place{readLittleEndian(tail, at + 10, 2), readLittleEndian(tail, at + 12, 4),
-                             readLittleEndian(tail, at + 16, 4)};
-        std::vector<std::byte> locator(zip64LocatorSize);
-        std::vector<std::byte> record(zip64EndRecordSize);
-        if (endPosition >= zip64LocatorSize && file.readAt(endPosition - zip64LocatorSize, locator) &&
-            readLittleEndian(locator, 0, 4) == zip64LocatorSignature) {
-            if (!file.readAt(readLittleEndian(locator, 8, 8), record) ||
-                readLittleEndian(record, 0, 4) != zip64EndSignature)
-                return std::nullopt;
-            place = {readLittleEndian(record, 32, 8), readLittleEndian(record, 40, 8), readLittleEndian(record, 48, 8)};
-        }
-        if (place.offset > endPosition || place.size > endPosition - place.offset) return std::nullopt;
-        return place;
-    }
-    return std::nullopt;
 }
 
 }  // namespace quilbex::zip

@@ -21,11 +21,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
-
-#include "platform/archive_file.hpp"
 
 namespace quilbex::zip {
 
@@ -50,15 +47,5 @@ std::vector<std::byte> localHeader(const EntryRecord& entry);
 void appendCentralHeader(std::vector<std::byte>& directory, const EntryRecord& entry);
 // What follows a central directory of directorySize bytes at directoryOffset.
 std::vector<std::byte> endRecords(uint64_t entryCount, uint64_t directorySize, uint64_t directoryOffset);
-
-struct DirectoryPlace {
-    uint64_t entryCount = 0;
-    uint64_t size = 0;
-    uint64_t offset = 0;
-};
-
-// Where an existing archive's central directory lies, as its end records
-// say; nothing when the file does not end in them.
-std::optional<DirectoryPlace> findDirectory(platform::ArchiveFile& file);
 
 }  // namespace quilbex::zip

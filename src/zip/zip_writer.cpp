@@ -13,35 +13,18 @@ constexpr size_t longestName = 0xFFFF;
 
 ZipWriter::~ZipWriter() { close(); }
 
-bool ZipWriter::open(const std::string& path, int mode) {
+bool ZipWriter::open(const std::string& path) {
     close();
-    lastError_ = noError;
+    lastError_ = {};
     failed_ = false;
     position_ = 0;
     reached_ = 0;
     entry_.reset();
     directory_.clear();
     marks_.assign(1, Mark{});
-    const bool appending = mode == appendMode;
-    file_ = appending ? platform::ArchiveFile::openExisting(path) : platform::ArchiveFile::create(path);
-    if (file_ && (!appending || openExisting())) return true;
-    file_.reset();
-    lastError_ = failed;
-    return false;
-}
-
-// New entries go where the old directory starts; that directory is kept to
-// be written again in front of theirs.
-bool ZipWriter::openExisting() {
-    const auto place = findDirectory(*file_);
-    const auto size = file_->size();
-    if (!place || !size) return false;
-    directory_.resize(static_cast<size_t>(place->size));
-    if (!file_->readAt(place->offset, directory_)) return false;
-    marks_.assign(1, Mark{place->entryCount, place->offset, directory_.size()});
-    position_ = place->offset;
-    reached_ = *size;
-    return true;
+    file_ = platform::ArchiveFile::create(path, lastError_);
+    failed_ = !file_;
+    return !failed_;
 }
 
 bool ZipWriter::beginEntry(const std::string& name, uint32_t dosDate, uint64_t expectedSize) {
@@ -72,18 +55,23 @@ bool ZipWriter::finishEntry(uint64_t uncompressedSize, uint32_t crc) {
 }
 
 bool ZipWriter::close() {
-    if (!file_) return lastError_ == noError;
+    if (!file_) return !failed_;
     entry_.reset();
-    bool finished = !failed_ && writeEnd(marks_.back());
-    if (!finished) keepWhatFits();
-    finished = file_->close() && finished;
+    // A failed entry's bytes are cut off first, which gives back room on a
+    // full disk: often enough for the directory of every finished entry.
+    if (!writeEnd(marks_.back())) {
+        fail();
+        keepFewerThatFit();
+    }
+    if (!file_->flush()) fail();
+    if (!file_->close()) fail();
     file_.reset();
-    if (!finished) lastError_ = failed;
-    return finished;
+    return !failed_;
 }
 
+// Keeps the reason of the first failure, if it was a system call's.
 bool ZipWriter::fail() {
-    lastError_ = failed;
+    if (!failed_ && file_) lastError_ = file_->lastError();
     failed_ = true;
     return false;
 }
@@ -104,12 +92,12 @@ bool ZipWriter::writeEnd(const Mark& mark) {
            write(endRecords(mark.entries, mark.directoryEnd, mark.dataEnd));
 }
 
-// The most entries whose directory fits where the file has been: room that
-// a full disk or a size limit has already granted. Without any such room,
-// only the archive as opened is tried.
-void ZipWriter::keepWhatFits() {
+// Fewer entries than all the finished ones: the most whose directory fits
+// where the file has been, room that a full disk or a size limit has
+// already granted. Without any such room, only the empty archive is tried.
+void ZipWriter::keepFewerThatFit() {
     const uint64_t room = reached_;
-    for (size_t k = marks_.size(); k-- > 0;) {
+    for (size_t k = marks_.size() - 1; k-- > 0;) {
         const Mark& mark = marks_[k];
         const uint64_t end =
             mark.dataEnd + mark.directoryEnd + endRecords(mark.entries, mark.directoryEnd, mark.dataEnd).size();

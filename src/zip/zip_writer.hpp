@@ -21,23 +21,15 @@ namespace quilbex::zip {
 
 class ZipWriter {
 public:
-    // open() modes.
-    static constexpr int createMode = 1;
-    static constexpr int appendMode = 2;
-    // lastError() values.
-    static constexpr int noError = 0;
-    static constexpr int failed = -1;
-
     ZipWriter() = default;
     ~ZipWriter();  // closes the archive if still open
     ZipWriter(const ZipWriter&) = delete;
     ZipWriter& operator=(const ZipWriter&) = delete;
 
-    // appendMode adds to an existing archive; any other mode makes a new one,
-    // which fails when anything is at the path already. False, with
-    // lastError() `failed`, when the archive cannot be opened; every later
+    // Makes a new archive, which fails when anything is at the path already.
+    // False, lastError() saying why, when it cannot be made; every later
     // call then fails and touches nothing.
-    bool open(const std::string& path, int mode);
+    bool open(const std::string& path);
 
     // Begins an entry of already deflated data (level 1 flags). zip64 is
     // decided from the uncompressed size known before the entry opens.
@@ -50,40 +42,41 @@ public:
     bool finishEntry(uint64_t uncompressedSize, uint32_t crc);
 
     // Finishes the archive with the central directory of every finished
-    // entry and closes it; an entry begun and not finished is left out.
-    // True when all of that succeeded. False after a failed call above, or
-    // when the directory or the close failed: the archive then keeps the
-    // entries finished before the failure whose directory fits into the
-    // room the file had already reached (the later ones are dropped), and
-    // should even that directory fail, those entries stay whole for a
-    // recovering reader. lastError() is `failed` whenever this is false.
+    // entry, flushes it to the device and closes it; an entry begun and not
+    // finished is left out. True when all of that succeeded. False after a
+    // failed call above, or when the directory, the flush or the close
+    // failed: the archive then keeps every entry finished before the failure
+    // if their directory can still be written after them, else the most of
+    // them whose directory fits into the room the file had already reached
+    // (the later ones are dropped); should even that directory fail, those
+    // entries stay whole for a recovering reader.
     bool close();
 
-    bool isOpen() const { return file_ != nullptr; }
-    int lastError() const { return lastError_; }
+    // Why the first failed call since open() failed; no error when nothing
+    // failed, or when what failed was no system call (a name too long).
+    platform::SystemError lastError() const { return lastError_; }
 
 private:
-    // The archive up to one finished entry, or as it was opened.
+    // The archive up to one finished entry, or the empty one.
     struct Mark {
         uint64_t entries = 0;
         uint64_t dataEnd = 0;     // where its last entry's data ends
         size_t directoryEnd = 0;  // the size of its part of directory_
     };
 
-    bool openExisting();
     bool fail();
     bool write(std::span<const std::byte> bytes);
     bool writeEnd(const Mark& mark);
-    void keepWhatFits();
+    void keepFewerThatFit();
 
     std::unique_ptr<platform::ArchiveFile> file_;
-    int lastError_ = noError;
-    bool failed_ = false;  // a begin, write or finish failed since open()
+    platform::SystemError lastError_;
+    bool failed_ = false;    // a call failed since open(); lastError_ holds the first failure's reason
     uint64_t position_ = 0;  // where the next byte of entry data goes
     uint64_t reached_ = 0;   // the furthest byte the file is known to hold
     std::optional<EntryRecord> entry_;  // the entry begun and not finished
     // The central headers of the entries finished so far, in order, and a
-    // mark for each finished entry after the one of the archive as opened.
+    // mark for the empty archive and one for each finished entry.
     std::vector<std::byte> directory_;
     std::vector<Mark> marks_;
 };

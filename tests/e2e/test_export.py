@@ -1,12 +1,14 @@
 """The export, black-box: the archive read back by independent readers
 (Python's zipfile and wave, unzip, soxi, sndfile-info), the same archive and
 output for any QUILBEX_THREADS, the progress output byte for byte and start
-times that are no valid date. A recording skipped after a refused seek cannot
+times that are no valid date, the archive flushed to the device before the
+run ends (seen through strace). A recording skipped after a refused seek cannot
 be made through the binary; tests/unit/pipeline_test.cpp covers it.
 Needs QUILBEX_BIN and QUILBEX_MKCARD."""
 
 import io
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -153,7 +155,8 @@ class ProgressOutputTest(ExportTestCase):
     def test_verbose_line_gives_the_whole_length_when_no_archive_can_be_made(self):
         path = os.path.join(self.dir, "z" * 5000 + ".zip")
         status, out, err = run(["-V", self.card, path])
-        self.assertEqual((status, err), (1, b"Error: Can't make the zip file. Bad filename?\n\nZip archive failure\n"))
+        self.assertEqual((status, err), (1, b"Error: Can't make the zip file. Bad filename?\nFile name too long\n"
+                                            b"\nZip archive failure\nFile name too long\n"))
         self.assertEqual(out, self.extracting(path) + self.verbose_line(1, path) + b"Error:: Can't add file to zip.\n")
 
     def test_elapsed_time_ends_the_rewritten_line(self):
@@ -161,6 +164,29 @@ class ProgressOutputTest(ExportTestCase):
         status, out, err = run(["-t", self.card, path])
         self.assertEqual((status, err), (0, b""))
         self.assertRegex(out, rb"\rAdding \[3/3\]: " + NAMES[2].encode() + rb"\r\n\d\dm:\d\ds\n$")
+
+
+@unittest.skipUnless(shutil.which("strace"), "needs strace")
+class FlushTest(ExportTestCase):
+    def test_archive_is_flushed_after_its_last_byte_and_before_the_elapsed_time(self):
+        path = self.archive()
+        log = os.path.join(self.dir, "calls.log")
+        result = subprocess.run(["strace", "-f", "-qq", "-o", log, "-e", "trace=openat,pwrite64,fsync,close,write",
+                                 binary("QUILBEX_BIN"), self.card, path], capture_output=True, timeout=300)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(log, encoding="utf-8", errors="replace") as f:
+            # Each call as it starts; a call another thread cut into goes on
+            # in a "<... resumed>" line, which this leaves out.
+            calls = re.findall(r"^\d+ +(\w+)\(([^,)]*)(.*)$", f.read(), re.M)
+        opened = next(i for i, (name, _, rest) in enumerate(calls) if name == "openat" and f'"{path}"' in rest)
+        fd = re.search(r"= (\d+)", calls[opened][2])[1]
+        on_archive = [name for name, first, _ in calls[opened + 1:] if first == fd]
+        on_archive = on_archive[:on_archive.index("close") + 1]
+        self.assertEqual(on_archive[-2:], ["fsync", "close"], on_archive[-5:])
+        self.assertIn("pwrite64", on_archive)
+        fsync = max(i for i, (name, first, _) in enumerate(calls) if (name, first) == ("fsync", fd))
+        last_output = max(i for i, (name, first, _) in enumerate(calls) if (name, first) == ("write", "1"))
+        self.assertGreater(last_output, fsync, "the elapsed time was told before the archive was flushed")
 
 
 class InvalidStartTimeTest(unittest.TestCase):

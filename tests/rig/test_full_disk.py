@@ -1,15 +1,16 @@
 """Archive write failures, black-box: a small tmpfs that fills up, one
-mounted read-only where no archive can be made at all, and a file size limit
-that writes reach only in the archive's central directory.
+mounted read-only or a folder its user may not write, where no archive can be
+made at all, and a file size limit that writes reach only in the archive's
+central directory.
 
 The chirp payload barely compresses, so an 8 MiB tmpfs takes only a few of
 the card's recordings. The tool must say "Zip archive failure" after the
-progress line of the recording it could not store, then "Error:: Can't add
-file to zip.", exit with status 1 without crashing or hanging, and leave a
-valid archive holding every completed recording; it must write nothing
-anywhere but the archive path. Failing to write the central directory is such
-a failure too, and the archive then keeps the recordings its directory has
-room for. Needs root (mount) but for the size limit, QUILBEX_BIN and
+progress line of the recording it could not store, with the system's reason
+on the next line, then "Error:: Can't add file to zip.", exit with status 1
+without crashing or hanging, and leave a valid archive holding every
+completed recording; it must write nothing anywhere but the archive path.
+Failing to write the central directory is such a failure too, and the
+archive then keeps the recordings its directory has room for. Needs root (mount) but for the size limit, QUILBEX_BIN and
 QUILBEX_MKCARD.
 """
 
@@ -28,6 +29,11 @@ RECORDINGS = 8
 ADD_FAILED = b"Error:: Can't add file to zip.\n"
 ZIP_FAILURE = b"\nZip archive failure\n"
 CANNOT_MAKE = b"Error: Can't make the zip file. Bad filename?\n"
+# The system's reason, on the line after each of the two above.
+NO_SPACE = b"No space left on device\n"
+READ_ONLY = b"Read-only file system\n"
+DENIED = b"Permission denied\n"
+TOO_LARGE = b"File too large\n"
 PAYLOAD = 4 * 1024 * 1024 - 32  # bytes of audio per block
 PROGRESS = re.compile(rb"\[(\d+)/(\d+)\] Adding \S+ length \d+ into \S+\n")
 
@@ -70,14 +76,14 @@ class FullDiskTest(FullDiskTestCase):
     def test_reports_zip_failure_after_progress_line_of_the_unstored_recording(self):
         status, merged, _ = self.run_tool(merge_streams=True)
         self.assertEqual(status, 1)
-        ending = re.search(rb"\[(\d+)/(\d+)\] Adding \S+ length \d+ into \S+\n" + re.escape(ZIP_FAILURE + ADD_FAILED)
-                           + rb"\Z", merged)
+        ending = re.search(rb"\[(\d+)/(\d+)\] Adding \S+ length \d+ into \S+\n"
+                           + re.escape(ZIP_FAILURE + NO_SPACE + ADD_FAILED) + rb"\Z", merged)
         self.assertIsNotNone(ending, merged)
         self.assertLess(int(ending.group(1)), RECORDINGS, "the disk should fill before the last recording")
 
     def test_keeps_every_completed_recording_when_disk_fills(self):
         status, out, err = self.run_tool()
-        self.assertEqual((status, err), (1, ZIP_FAILURE), out)
+        self.assertEqual((status, err), (1, ZIP_FAILURE + NO_SPACE), out)
         self.assertTrue(out.endswith(ADD_FAILED), out)
         unstored = int(PROGRESS.findall(out)[-1][0])
         self.assertLess(unstored, RECORDINGS)
@@ -96,7 +102,7 @@ class ReadOnlyDiskTest(FullDiskTestCase):
     def test_reports_archive_that_cannot_be_made(self):
         status, out, err = self.run_tool()
         self.assertEqual(status, 1)
-        self.assertEqual(err, CANNOT_MAKE + ZIP_FAILURE)
+        self.assertEqual(err, CANNOT_MAKE + READ_ONLY + ZIP_FAILURE + READ_ONLY)
         self.assertRegex(out, rb"\[1/%d\] Adding \S+ length \d+ into \S+\n" % RECORDINGS
                          + re.escape(ADD_FAILED) + rb"\Z")
         self.assertNothingWrittenElsewhere(archive_expected=False)
@@ -104,8 +110,24 @@ class ReadOnlyDiskTest(FullDiskTestCase):
     def test_reports_cannot_make_before_the_progress_line(self):
         status, merged, _ = self.run_tool(merge_streams=True)
         self.assertEqual(status, 1)
-        self.assertRegex(merged, re.escape(CANNOT_MAKE) + rb"\[1/%d\] Adding \S+ length \d+ into \S+\n" % RECORDINGS
-                         + re.escape(ZIP_FAILURE + ADD_FAILED) + rb"\Z")
+        self.assertRegex(merged, re.escape(CANNOT_MAKE + READ_ONLY)
+                         + rb"\[1/%d\] Adding \S+ length \d+ into \S+\n" % RECORDINGS
+                         + re.escape(ZIP_FAILURE + READ_ONLY + ADD_FAILED) + rb"\Z")
+
+
+class DeniedFolderTest(FullDiskTestCase):
+    """A folder its user may not write: the tool runs as nobody."""
+    MOUNT_OPTIONS = "size=1m,mode=0555"
+    NOBODY = 65534
+
+    def test_says_the_archive_folder_is_denied(self):
+        os.chmod(self.dir, 0o755)
+        os.chmod(self.card.path, 0o644)
+        result = subprocess.run([binary("QUILBEX_BIN"), self.card.path, self.archive], cwd=self.cwd,
+                                user=self.NOBODY, group=self.NOBODY, extra_groups=[], capture_output=True,
+                                timeout=TIMEOUT)
+        self.assertEqual((result.returncode, result.stderr), (1, CANNOT_MAKE + DENIED + ZIP_FAILURE + DENIED))
+        self.assertNothingWrittenElsewhere(archive_expected=False)
 
 
 class FileSizeLimitTest(unittest.TestCase):
@@ -133,7 +155,7 @@ class FileSizeLimitTest(unittest.TestCase):
         hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
         result = subprocess.run([binary("QUILBEX_BIN"), card, archive], capture_output=True, timeout=900,
                                 preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard)))
-        self.assertEqual((result.returncode, result.stderr), (1, ZIP_FAILURE))
+        self.assertEqual((result.returncode, result.stderr), (1, ZIP_FAILURE + TOO_LARGE))
         self.assertTrue(result.stdout.endswith(b"\r" + ADD_FAILED), result.stdout[-200:])
 
         # Both readers take the directory; testing every entry's 4 MiB would

@@ -306,7 +306,8 @@ TEST(ExportPipeline, FailedArchiveWriteStopsEverythingPromptly) {
     const auto four = runExport(image, 4, zip);
 
     EXPECT_EQ(one.status, ExportStatus::addFailed);
-    EXPECT_EQ(one.output, progressLine(*image, 0, entryLength(*image, 0, 1), zip) + "\nZip archive failure\n");
+    EXPECT_EQ(one.output,
+              progressLine(*image, 0, entryLength(*image, 0, 1), zip) + "\nZip archive failure\nFile too large\n");
     EXPECT_EQ(four.status, one.status);
     EXPECT_EQ(four.output, one.output);
     // The reader stopped with the writer instead of reading the whole card.
@@ -323,9 +324,10 @@ TEST(ExportPipeline, UnopenableArchiveStillReadsTheFirstRecording) {
     const auto four = runExport(smallCard(), 4, zip, faults);
 
     EXPECT_EQ(one.status, ExportStatus::addFailed);
-    EXPECT_EQ(one.output, "Error: Can't make the zip file. Bad filename?\nError: " + std::to_string(EIO) + "\n" +
-                              platform::systemErrorText(EIO) + "Failed to set file pointer\n" +
-                              progressLine(image, 0, entryLength(image, 0, 0), zip) + "\nZip archive failure\n");
+    EXPECT_EQ(one.output, "Error: Can't make the zip file. Bad filename?\nNo such file or directory\nError: " +
+                              std::to_string(EIO) + "\n" + platform::systemErrorText(EIO) +
+                              "Failed to set file pointer\n" + progressLine(image, 0, entryLength(image, 0, 0), zip) +
+                              "\nZip archive failure\nNo such file or directory\n");
     EXPECT_EQ(four.status, one.status);
     EXPECT_EQ(four.output, one.output);
 }

@@ -87,6 +87,8 @@ TEST(Progress, live_line_is_flushed_as_bytes_come_at_most_every_quarter_second) 
                                                    "Adding [1/2]: a.wav  30%  3.0/10.0 MB  2.0 MB/s  0:04 left\r"));
 }
 
+// The longer line may have wrapped in the narrower window: the rows below
+// are cleared before the new line.
 TEST(Progress, live_line_blanks_no_more_than_a_narrower_window_holds) {
     LiveProgress live;
     live.progress.begin(1, "a_recording_with_a_long_name.wav");
@@ -94,7 +96,25 @@ TEST(Progress, live_line_blanks_no_more_than_a_narrower_window_holds) {
     live.columns = 30;
     live.now = 250;
     live.progress.refresh();
-    EXPECT_TRUE(live.memory.out().ends_with("\r" + std::string(29, ' ') + "\rAdding [1/2]: a_recording_wit\r"));
+    EXPECT_TRUE(live.memory.out().ends_with("\r" + std::string(29, ' ') + "\r\x1b[JAdding [1/2]: a_recording_wit\r"));
+}
+
+// Two recordings skipped in a row each end the line, the wait for the next
+// one refreshes it, and the summary ends it too: it is drawn once.
+TEST(Progress, ended_live_line_is_not_drawn_again_before_the_next_recording) {
+    LiveProgress live;
+    live.progress.begin(1, "a.wav");
+    live.progress.advance(4'000'000);
+    live.progress.endLine();
+    const std::string ended = live.memory.out();
+    live.progress.endLine();
+    live.now = 1000;
+    live.progress.refresh();
+    live.progress.endLine();
+    EXPECT_EQ(live.memory.out(), ended);
+    live.progress.summarize();
+    EXPECT_TRUE(live.memory.out().starts_with(ended));
+    EXPECT_EQ(live.memory.out().find("Adding", ended.size()), std::string::npos) << live.memory.out();
 }
 
 TEST(Progress, ended_live_line_stays_above_what_follows_down_to_the_summary) {

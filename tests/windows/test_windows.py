@@ -34,7 +34,9 @@ WINE_TEXT = {
     5: b"Access denied.\r\n",
     50: b"Request not supported.\r\n",
     66: b"Bad device type.\r\n",
+    206: b"File name is too long.\r\n",
 }
+ERROR_FILENAME_EXCED_RANGE = 206
 # SystemTimeToFileTime's code for a calendar time that is no valid time.
 ERROR_INVALID_PARAMETER = 87
 
@@ -358,6 +360,13 @@ class ExportTest(WindowsTestCase):
                 ("wav0003_2017_03_05__14_10_32.wav", (2017, 3, 5, 14, 10, 32), 56 + 3 * (BLOCK - 32)),
                 ("wav0004_2019_12_31__23_59_58.wav", (2019, 12, 31, 23, 59, 58), 56 + 1 * (BLOCK - 32)),
             ])
+
+    def test_says_why_the_archive_cannot_be_made(self):
+        card = make_card(self.path("card.img"), "rec:1", "junk:1")
+        status, _, err = run_windows([windows_path(card), "z" * 300 + ".zip"], cwd=self.dir)
+        reason = WINE_TEXT[ERROR_FILENAME_EXCED_RANGE]
+        self.assertEqual((status, err), (1, crlf(b"Error: Can't make the zip file. Bad filename?\n") + reason
+                                         + crlf(b"\nZip archive failure\n") + reason))
 
     def test_rescues_like_the_linux_build(self):
         card = make_card(self.path("card.img"), "rec:2", "rec:1", "junk:1")
