@@ -132,7 +132,7 @@ WriterOutcome runPipeline(const ExportRequest& request, zip::ZipWriter& zip, Pro
     threads.emplace_back([&reader] { reader.run(); });
     for (int i = 0; i < compressors; ++i) threads.emplace_back([&compressQueue] { compressChunks(compressQueue); });
 
-    RescueTally rescue(console, request.verbose);
+    RescueTally rescue(console, request.verbose, request.table.startsTakenFromNext);
     EntryWriter writer(request.table, zip, progress, rescue, console, log);
     while (const auto task = nextTask(writeQueue, progress)) {
         const bool goOn = writer.take(*task);

@@ -56,7 +56,7 @@ private:
 
 void checkTable(const scan::ScanResult& result, int64_t blockCount) {
     const auto& table = result.table;
-    const int64_t examinable = std::max<int64_t>(1, std::min<int64_t>(blockCount, scan::maxBlocks));
+    const int64_t examinable = std::max<int64_t>(1, blockCount);
     if (table.recordingCount < 0 || table.recordingCount > examinable) std::abort();
     for (int32_t k = 0; k < table.recordingCount; ++k) {
         if (table.firstBlock(k) >= table.endBlock(k)) std::abort();

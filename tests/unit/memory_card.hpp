@@ -77,9 +77,8 @@ inline std::shared_ptr<const CardImage> makeCardImage(const std::vector<Recordin
     image->bytes.resize(static_cast<size_t>(blocks) * scan::blockSize);
     int32_t block = 0;
     for (const auto& plan : plans) {
-        const int32_t k = image->table.recordingCount++;
-        image->table.blockBounds[static_cast<size_t>(k)] = block;
-        image->table.startTimes[static_cast<size_t>(k)] = plan.startTime;
+        const int32_t k = image->table.recordingCount;
+        image->table.open(block, plan.startTime);
         auto& payload = image->payloads.emplace_back(static_cast<size_t>(plan.blocks) * scan::blockPayloadSize);
         fillPayload(payload, plan.signal, static_cast<uint32_t>(k + 1));
         for (int32_t b = 0; b < plan.blocks; ++b, ++block) {
@@ -90,7 +89,7 @@ inline std::shared_ptr<const CardImage> makeCardImage(const std::vector<Recordin
                         payload.data() + static_cast<size_t>(b) * scan::blockPayloadSize, scan::blockPayloadSize);
             card::restoreBitOrder(stored, scan::blockSize);
         }
-        image->table.blockBounds[static_cast<size_t>(k) + 1] = block;
+        image->table.extendTo(block);
     }
     return image;
 }
