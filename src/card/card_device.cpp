@@ -82,7 +82,9 @@ std::optional<CardDevice> openDrive(Console& console, const DiagnosticLog& log, 
         printSystemError(console, opened.errorCode);
         return std::nullopt;
     }
-    return CardDevice(std::move(opened.device), log);
+    CardDevice card(std::move(opened.device), log);
+    card.cacheNotBypassed_ = opened.cacheNotBypassed;
+    return card;
 }
 
 }  // namespace quilbex::card

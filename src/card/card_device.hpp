@@ -37,9 +37,15 @@ public:
 
     int lastErrorCode() const { return lastErrorCode_; }
     platform::RawDevice& raw() { return *device_; }
+    // Reads go through the system's cache, a page at a time, though the card
+    // is a block device.
+    bool cacheNotBypassed() const { return cacheNotBypassed_; }
 
 private:
+    friend std::optional<CardDevice> openDrive(Console&, const DiagnosticLog&, const std::string&);
+
     std::unique_ptr<platform::RawDevice> device_;
+    bool cacheNotBypassed_ = false;
     const DiagnosticLog& log_;
     int lastErrorCode_ = 0;
 };

@@ -54,6 +54,9 @@ public:
 struct OpenResult {
     std::unique_ptr<RawDevice> device;  // null on failure
     int errorCode = 0;
+    // A block device that refused to be read past the system's cache: the
+    // cache reads whole pages, so one unreadable sector fails its page.
+    bool cacheNotBypassed = false;
 };
 
 // Opens the card for reading only, bypassing the system's cache where the

@@ -88,13 +88,15 @@ OpenResult openRawDevice(const std::string& drive) {
     const int fd = ::open(devicePath(drive).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {nullptr, errno};
     struct stat info {};
+    bool cacheNotBypassed = false;
     if (::fstat(fd, &info) == 0 && S_ISBLK(info.st_mode)) {
         // The card is read once: its blocks go straight to our buffers.
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_DIRECT);
+        const int flags = ::fcntl(fd, F_GETFL);
+        cacheNotBypassed = flags < 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0;
     } else {
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    return {std::make_unique<LinuxDevice>(fd), 0};
+    return {std::make_unique<LinuxDevice>(fd), 0, cacheNotBypassed};
 }
 
 int endOfDataError() { return ENODATA; }
