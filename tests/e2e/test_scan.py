@@ -89,7 +89,7 @@ class LargeCardTest(ScanTestCase):
     def test_walks_past_block_80000_to_the_card_end(self):
         # 80001 blocks with the magic and none starting a recording (block 0
         # of the first gets sequence number 1), then a recording of 2 blocks.
-        image = self.card("rec:80001", "rec:2")
+        image = self.card("rec:80001", "rec:2", "junk:1")
         with open(image, "r+b") as f:
             f.seek(2)
             f.write(bytes([0x80, 0x00]))  # 1, little-endian, bits reversed
@@ -100,6 +100,7 @@ class LargeCardTest(ScanTestCase):
         self.assertEqual(entries, [("wav0000_2017_03_05__14_08_32.wav", 56 + 2 * (BLOCK - 32))])
 
         # Cut after the continuation blocks, the walk reaches the card's end.
+        os.remove(self.archive)
         os.truncate(image, 80001 * BLOCK)
         self.assertFindsNothing(image, truncation_warning(0, 80001 * BLOCK))
 
