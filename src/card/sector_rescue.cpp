@@ -70,7 +70,7 @@ private:
 };
 
 AreaRescue AreaWalk::run() {
-    if (platform::meansCardGone(result_.lastFailure.errorCode)) {
+    if (platform::meansCardGone(result_.lastFailure.error)) {
         result_.stop = RescueStop::cardGone;
         return result_;
     }
@@ -117,7 +117,7 @@ void AreaWalk::readPiece(const Piece& piece, std::vector<Piece>& failedNext) {
     } else if (const auto failure = read(piece)) {
         ++failedReads_;
         result_.lastFailure = *failure;
-        if (platform::meansCardGone(failure->errorCode)) result_.stop = RescueStop::cardGone;
+        if (platform::meansCardGone(failure->error)) result_.stop = RescueStop::cardGone;
         failedNext.push_back({piece.start, piece.length, piece.failures + 1});
     } else {
         anyRead_ = true;
@@ -144,7 +144,8 @@ std::vector<Piece> AreaWalk::split(const Piece& piece) const {
             break;
         }
     std::vector<Piece> pieces;
-    for (size_t at = 0; at < piece.length; at += size) pieces.push_back({piece.start + at, std::min(size, piece.length - at), 0});
+    for (size_t at = 0; at < piece.length; at += size)
+        pieces.push_back({piece.start + at, std::min(size, piece.length - at), 0});
     return pieces;
 }
 
@@ -169,7 +170,7 @@ void AreaWalk::tallyDamage() {
 
 std::optional<ReadFailure> AreaWalk::read(const Piece& piece) {
     const auto seek = device_.seek(offset_ + static_cast<int64_t>(piece.start));
-    if (seek.position < 0) return ReadFailure{0, seek.errorCode};
+    if (seek.position < 0) return ReadFailure{0, seek.error};
     const std::span<std::byte> target = area_.subspan(piece.start, piece.length);
     if (aligned(piece.start)) return readSectors(device_, target);
     const std::span<std::byte> staged = bounce_.first(piece.length);

@@ -179,9 +179,9 @@ void Walk::logRefusedSeek(const Position& at) const {
 }
 
 void Walk::reportFailedSeek(const Position& at) const {
-    const int code = card_.lastErrorCode();
-    console_.outLine("Internal error: " + std::to_string(code));
-    platform::printSystemError(console_, code);
+    const platform::SystemError error = card_.lastError();
+    console_.outLine("Internal error: " + std::to_string(error.code));
+    platform::printSystemError(console_, error);
     std::ostringstream text;
     text << "Bad seek: sector(" << at.index << ") " << "index(" << at.offset << ") " << "error_sec("
          << result_.badBlockCount << ")";

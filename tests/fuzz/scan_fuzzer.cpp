@@ -25,7 +25,7 @@ public:
 
     platform::SeekResult seek(int64_t offset) override {
         position_ = offset;
-        return {offset, 0};
+        return {offset, {}};
     }
 
     platform::ReadResult read(std::byte* destination, uint32_t length) override {
@@ -41,7 +41,7 @@ public:
                 destination[i] = std::byte{headers_[headerSlot + static_cast<size_t>(at)]};
         }
         position_ += count;
-        return {true, count, 0};
+        return {true, count, {}};
     }
 
     size_t bufferAlignment() const override { return 64; }

@@ -241,10 +241,10 @@ TEST_F(CardScan, stops_at_a_failed_seek_keeping_what_it_found) {
 
 TEST_F(CardScan, hands_back_a_failed_read_without_printing_it) {
     const Scan scan = scanImage(card({"rec:2", "rec:2", "junk:1"}), [](ScriptedDevice& device) {
-        device.failingRead = {{2, platform::ReadResult{false, 0, EIO}}};
+        device.failingRead = {{2, platform::ReadResult{false, 0, platform::SystemError::posix(EIO)}}};
     });
     ASSERT_TRUE(scan.result.readFailure.has_value());
-    EXPECT_EQ(scan.result.readFailure->errorCode, EIO);
+    EXPECT_EQ(scan.result.readFailure->error, platform::SystemError::posix(EIO));
     EXPECT_EQ(scan.examinedBlocks, blocksUpTo(2));
     EXPECT_EQ(scan.result.table.recordingCount, 1);
     EXPECT_EQ(scan.bounds(), (std::vector<int32_t>{0, 2}));
@@ -291,7 +291,7 @@ TEST_F(CardScan, rescue_hands_back_the_read_that_says_the_card_is_gone) {
         device.unreadable[2 * block] = ENXIO;
     }, true);
     ASSERT_TRUE(scan.result.readFailure.has_value());
-    EXPECT_EQ(scan.result.readFailure->errorCode, ENXIO);
+    EXPECT_EQ(scan.result.readFailure->error, platform::SystemError::posix(ENXIO));
     EXPECT_EQ(scan.result.rescue.stop, card::RescueStop::cardGone);
     EXPECT_EQ(scan.examinedBlocks, blocksUpTo(2));
     EXPECT_EQ(scan.bounds(), (std::vector<int32_t>{0, 2}));

@@ -60,7 +60,7 @@ TEST_F(SectorRescueTest, zero_fills_a_lone_bad_sector_and_keeps_every_other_byte
     EXPECT_EQ(result.damage.unreadableBytes, sector);
     EXPECT_EQ(result.damage.places, 1u);
     EXPECT_FALSE(result.damage.startsUnreadable || result.damage.endsUnreadable);
-    EXPECT_EQ(result.lastFailure.errorCode, EIO);
+    EXPECT_EQ(result.lastFailure.error, platform::SystemError::posix(EIO));
     EXPECT_TRUE(areaHolds(expected(bad, bad + sector)));
     // The whole block, its 64 KiB piece, its 4 KiB piece, the sector twice.
     EXPECT_EQ(card_.failedReads, 5);
@@ -119,7 +119,7 @@ TEST_F(SectorRescueTest, stops_at_the_first_read_that_says_the_card_is_gone) {
     const AreaRescue result = rescueBlock(rescue);
 
     EXPECT_EQ(result.stop, RescueStop::cardGone);
-    EXPECT_EQ(result.lastFailure.errorCode, ENXIO);
+    EXPECT_EQ(result.lastFailure.error, platform::SystemError::posix(ENXIO));
     // The 64 KiB pieces are read in card order: the first in the upper half
     // ends it all, before the failed lower piece is split.
     EXPECT_EQ(card_.failedReads, 1 + 1 + 1);
@@ -130,7 +130,8 @@ TEST_F(SectorRescueTest, stops_after_16_blocks_in_a_row_without_a_readable_secto
     SectorRescue rescue(card_, sector);
     // The header sectors of blocks, as the scan reads them; block 3 reads.
     const auto deadHeader = [&](int32_t b) {
-        return rescue.recover(b, b * block, area_.span().first(sector), ReadFailure{0, EIO}).stop;
+        const ReadFailure failure{0, platform::SystemError::posix(EIO)};
+        return rescue.recover(b, b * block, area_.span().first(sector), failure).stop;
     };
     for (int32_t b : {0, 1, 2}) EXPECT_EQ(deadHeader(b), RescueStop::none);
     for (int32_t b = 4; b < 4 + maxDeadBlocksInARow - 1; ++b) EXPECT_EQ(deadHeader(b), RescueStop::none) << b;
