@@ -142,6 +142,8 @@ int extract(platform::Console& console, const Options& options) {
         return failure;
     }
 
+    if (options.rescue && options.verbose && card->cacheNotBypassed()) printCachedReadsNote(console);
+
     // From here on Ctrl-C stops the work at a safe point instead of killing it.
     platform::watchInterrupts();
     console.outLine("Extracting to " + options.zipPath + "...");

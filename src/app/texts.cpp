@@ -49,4 +49,9 @@ void printVersion(platform::Console& console) {
 
 void printHint(platform::Console& console) { console.errLine(hintText); }
 
+void printCachedReadsNote(platform::Console& console) {
+    console.outLine("Note: the card refused unbuffered reads; an unreadable sector costs its whole page "
+                    "(eight 512-byte sectors)");
+}
+
 }  // namespace quilbex::app

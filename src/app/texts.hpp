@@ -13,5 +13,7 @@ extern const std::string_view hintText;
 void printUsage(platform::Console& console);    // standard error
 void printVersion(platform::Console& console);  // standard output
 void printHint(platform::Console& console);     // standard error
+// With -r -V, when the card could not be read past the system's cache.
+void printCachedReadsNote(platform::Console& console);  // standard output
 
 }  // namespace quilbex::app

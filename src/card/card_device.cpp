@@ -33,8 +33,8 @@ void printDriveReport(Console& console, const std::string& drive, const platform
 int64_t getDriveSize(Console& console, const std::string& drive) {
     const auto query = platform::queryDriveGeometry(drive);
     if (!query.ok) {
-        console.out(formatText("Can't determine drive size!. Error %d.\n", query.errorCode));
-        printSystemError(console, query.errorCode);
+        console.out(formatText("Can't determine drive size!. Error %d.\n", query.error.code));
+        printSystemError(console, query.error);
         return 0;
     }
     return cardSizeOf(query.geometry);
@@ -43,8 +43,8 @@ int64_t getDriveSize(Console& console, const std::string& drive) {
 uint32_t getBytesPerSector(Console& console, const std::string& drive) {
     const auto query = platform::queryDriveGeometry(drive);
     if (!query.ok) {
-        console.out(formatText("GetDriveGeometry failed. Error %d.\n", query.errorCode));
-        printSystemError(console, query.errorCode);
+        console.out(formatText("GetDriveGeometry failed. Error %d.\n", query.error.code));
+        printSystemError(console, query.error);
         return 0;
     }
     return query.geometry.bytesPerSector;
@@ -53,8 +53,8 @@ uint32_t getBytesPerSector(Console& console, const std::string& drive) {
 bool printDriveInfo(Console& console, const std::string& drive) {
     const auto query = platform::queryDriveGeometry(drive);
     if (!query.ok) {
-        console.out(formatText("Bad drive. Error: %d.\n", query.errorCode));
-        printSystemError(console, query.errorCode);
+        console.out(formatText("Bad drive. Error: %d.\n", query.error.code));
+        printSystemError(console, query.error);
         return false;
     }
     printDriveReport(console, drive, query.geometry);
@@ -72,17 +72,19 @@ int64_t CardDevice::fileSeek(int64_t offset, bool& attempted) {
     }
     attempted = true;
     const auto result = device_->seek(offset);
-    lastErrorCode_ = result.errorCode;
+    lastError_ = result.error;
     return result.position;
 }
 
 std::optional<CardDevice> openDrive(Console& console, const DiagnosticLog& log, const std::string& drive) {
     auto opened = platform::openRawDevice(drive);
     if (!opened.device) {
-        printSystemError(console, opened.errorCode);
+        printSystemError(console, opened.error);
         return std::nullopt;
     }
-    return CardDevice(std::move(opened.device), log);
+    CardDevice card(std::move(opened.device), log);
+    card.cacheNotBypassed_ = opened.cacheNotBypassed;
+    return card;
 }
 
 }  // namespace quilbex::card

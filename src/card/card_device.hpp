@@ -32,16 +32,22 @@ public:
 
     // Moves to an absolute offset. A negative offset is refused: attempted
     // stays false and 0 comes back. Otherwise the new position, or -1 when
-    // the move failed (lastErrorCode() says why).
+    // the move failed (lastError() says why).
     int64_t fileSeek(int64_t offset, bool& attempted);
 
-    int lastErrorCode() const { return lastErrorCode_; }
+    platform::SystemError lastError() const { return lastError_; }
     platform::RawDevice& raw() { return *device_; }
+    // Reads go through the system's cache, a page at a time, though the card
+    // is a block device.
+    bool cacheNotBypassed() const { return cacheNotBypassed_; }
 
 private:
+    friend std::optional<CardDevice> openDrive(Console&, const DiagnosticLog&, const std::string&);
+
     std::unique_ptr<platform::RawDevice> device_;
+    bool cacheNotBypassed_ = false;
     const DiagnosticLog& log_;
-    int lastErrorCode_ = 0;
+    platform::SystemError lastError_;
 };
 
 // Opens the card for reading; nothing after printing the system error text.

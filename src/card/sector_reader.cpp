@@ -13,7 +13,7 @@ std::optional<ReadFailure> readSectors(platform::RawDevice& device, std::span<st
     while (done < destination.size()) {
         const auto chunk = static_cast<uint32_t>(std::min<size_t>(destination.size() - done, maxReadLength));
         const auto result = device.read(destination.data() + done, chunk);
-        if (!result.ok) return ReadFailure{result.bytes, result.errorCode};
+        if (!result.ok) return ReadFailure{result.bytes, result.error};
         // Nothing more to read before the count is met: the card ended early.
         if (result.bytes == 0) return ReadFailure{0, platform::endOfDataError()};
         done += result.bytes;
@@ -23,7 +23,7 @@ std::optional<ReadFailure> readSectors(platform::RawDevice& device, std::span<st
 }
 
 void reportReadFailure(Console& console, const ReadFailure& failure) {
-    platform::printSystemError(console, failure.errorCode);
+    platform::printSystemError(console, failure.error);
     console.errLine("Read failed " + std::to_string(failure.reportedBytes));
 }
 

@@ -8,14 +8,15 @@
 #include <span>
 
 #include "card/card_device.hpp"
+#include "platform/system_error.hpp"
 
 namespace quilbex::card {
 
 // The platform's read failed (or delivered nothing before the count was met):
-// the bytes that failing read reported, and the platform's code.
+// the bytes that failing read reported, and the platform's error.
 struct ReadFailure {
     uint32_t reportedBytes = 0;
-    int errorCode = 0;
+    platform::SystemError error;
 };
 
 // The largest single platform read: one card block.

@@ -14,8 +14,20 @@ struct Piece {
     int failures = 0;
 };
 
-// The halving walk over one area. Pieces are taken lowest first, so the
-// zero-filled ones come in card order and adjacent ones join into a place.
+// The stretches of the area that were zero-filled, in the order they failed.
+struct Stretch {
+    size_t start = 0;
+    size_t end = 0;
+    friend bool operator<(const Stretch& a, const Stretch& b) { return a.start < b.start; }
+};
+
+// The walk over one area, a round per piece size: every failed piece of a
+// round is split into the next smaller size (the area into 64 KiB pieces, a
+// 64 KiB piece into 4 KiB, a 4 KiB piece into sectors) and its pieces are
+// read before the next failed piece is split; a failed sector is tried once
+// more in a round of its own. So a lone bad sector costs five failed reads,
+// every sector of a sparse bad spot is tried before any is tried twice, and
+// a dead stretch uses up the area's failed reads on few pieces.
 class AreaWalk {
 public:
     AreaWalk(platform::RawDevice& device, uint32_t sectorSize, std::span<std::byte> bounce,
@@ -27,7 +39,6 @@ public:
           offset_(offset),
           area_(area) {
         result_.lastFailure = failure;
-        pending_.push_back({0, area.size(), 1});
     }
 
     // The damage; stop is cardGone when a read said the card is gone, and
@@ -36,10 +47,13 @@ public:
     bool anyRead() const { return anyRead_; }
 
 private:
+    void rescue(const Piece& failed, std::vector<Piece>& failedNext);
+    void readPiece(const Piece& piece, std::vector<Piece>& failedNext);
     bool aligned(size_t start) const;
     bool readableInOneGo(const Piece& piece) const;
-    void split(const Piece& piece);
+    std::vector<Piece> split(const Piece& piece) const;
     void zeroFill(const Piece& piece);
+    void tallyDamage();
     std::optional<ReadFailure> read(const Piece& piece);
 
     platform::RawDevice& device_;
@@ -48,44 +62,66 @@ private:
     const std::atomic<int>* stopSignal_;
     int64_t offset_;
     std::span<std::byte> area_;
-    // Lowest piece last; never deeper than the halvings of a block.
-    std::vector<Piece> pending_;
+    // Never more than the area has sectors.
+    std::vector<Stretch> zeroFilled_;
     AreaRescue result_;
     int failedReads_ = 1;  // the read of the whole area
     bool anyRead_ = false;
-    size_t lastUnreadableEnd_ = 0;
 };
 
 AreaRescue AreaWalk::run() {
-    if (platform::meansCardGone(result_.lastFailure.errorCode)) {
+    if (platform::meansCardGone(result_.lastFailure.error)) {
         result_.stop = RescueStop::cardGone;
         return result_;
     }
-    while (!pending_.empty()) {
-        const Piece piece = pending_.back();
-        pending_.pop_back();
-        if (failedReads_ >= maxFailedReadsPerArea) {
-            zeroFill(piece);
-        } else if ((piece.failures > 0 && piece.length > sectorSize_) || !readableInOneGo(piece)) {
-            split(piece);
-        } else if (piece.failures >= triesPerSector) {
-            zeroFill(piece);
-        } else if (stopSignal_ && stopSignal_->load() != 0) {
-            result_.stop = RescueStop::interrupted;
-            return result_;
-        } else if (const auto failure = read(piece)) {
-            ++failedReads_;
-            result_.lastFailure = *failure;
-            if (platform::meansCardGone(failure->errorCode)) {
-                result_.stop = RescueStop::cardGone;
-                return result_;
-            }
-            pending_.push_back({piece.start, piece.length, piece.failures + 1});
-        } else {
-            anyRead_ = true;
+    // The failed pieces of the round, in card order.
+    std::vector<Piece> failed = {{0, area_.size(), 1}};
+    while (!failed.empty()) {
+        std::vector<Piece> failedNext;
+        for (const Piece& piece : failed) {
+            rescue(piece, failedNext);
+            if (result_.stop != RescueStop::none) return result_;
+        }
+        failed = std::move(failedNext);
+    }
+    tallyDamage();
+    return result_;
+}
+
+// Once the area had its failed reads nothing is split or tried again: a
+// failed piece is zero-filled. But a piece split before that is read whole,
+// so only what failed its own read is zero-filled.
+void AreaWalk::rescue(const Piece& failed, std::vector<Piece>& failedNext) {
+    if (failedReads_ >= maxFailedReadsPerArea || (failed.length <= sectorSize_ && failed.failures >= triesPerSector)) {
+        zeroFill(failed);
+    } else if (failed.length <= sectorSize_) {
+        readPiece(failed, failedNext);
+    } else {
+        for (const Piece& piece : split(failed)) {
+            readPiece(piece, failedNext);
+            if (result_.stop != RescueStop::none) return;
         }
     }
-    return result_;
+}
+
+// A piece that cannot be read in one go is read as its pieces, which do not
+// count as failed.
+void AreaWalk::readPiece(const Piece& piece, std::vector<Piece>& failedNext) {
+    if (!readableInOneGo(piece)) {
+        for (const Piece& smaller : split(piece)) {
+            readPiece(smaller, failedNext);
+            if (result_.stop != RescueStop::none) return;
+        }
+    } else if (stopSignal_ && stopSignal_->load() != 0) {
+        result_.stop = RescueStop::interrupted;
+    } else if (const auto failure = read(piece)) {
+        ++failedReads_;
+        result_.lastFailure = *failure;
+        if (platform::meansCardGone(failure->error)) result_.stop = RescueStop::cardGone;
+        failedNext.push_back({piece.start, piece.length, piece.failures + 1});
+    } else {
+        anyRead_ = true;
+    }
 }
 
 bool AreaWalk::aligned(size_t start) const {
@@ -98,28 +134,43 @@ bool AreaWalk::readableInOneGo(const Piece& piece) const {
     return aligned(piece.start) || piece.length <= bounce_.size();
 }
 
-// Halves on a sector boundary; the lower half is taken next. Only pieces of
-// two sectors or more are split.
-void AreaWalk::split(const Piece& piece) {
-    const size_t sectors = (piece.length + sectorSize_ - 1) / sectorSize_;
-    const size_t lower = sectors / 2 * sectorSize_;
-    pending_.push_back({piece.start + lower, piece.length - lower, 0});
-    pending_.push_back({piece.start, lower, 0});
+// Into pieces of the next smaller size that is a whole number of sectors,
+// the last one shorter if the piece is not a multiple of it.
+std::vector<Piece> AreaWalk::split(const Piece& piece) const {
+    size_t size = sectorSize_;
+    for (const size_t wide : splitSizes)
+        if (wide < piece.length && wide > sectorSize_ && wide % sectorSize_ == 0) {
+            size = wide;
+            break;
+        }
+    std::vector<Piece> pieces;
+    for (size_t at = 0; at < piece.length; at += size)
+        pieces.push_back({piece.start + at, std::min(size, piece.length - at), 0});
+    return pieces;
 }
 
 void AreaWalk::zeroFill(const Piece& piece) {
     std::memset(area_.data() + piece.start, 0, piece.length);
+    zeroFilled_.push_back({piece.start, piece.start + piece.length});
+}
+
+// The zero-filled stretches in card order; adjacent ones are one place.
+void AreaWalk::tallyDamage() {
+    std::sort(zeroFilled_.begin(), zeroFilled_.end());
     AreaDamage& damage = result_.damage;
-    if (!damage.any() || lastUnreadableEnd_ != piece.start) ++damage.places;
-    damage.unreadableBytes += piece.length;
-    damage.startsUnreadable = damage.startsUnreadable || piece.start == 0;
-    lastUnreadableEnd_ = piece.start + piece.length;
-    damage.endsUnreadable = lastUnreadableEnd_ == area_.size();
+    size_t lastEnd = 0;
+    for (const Stretch& stretch : zeroFilled_) {
+        if (!damage.any() || lastEnd != stretch.start) ++damage.places;
+        damage.unreadableBytes += stretch.end - stretch.start;
+        lastEnd = stretch.end;
+    }
+    damage.startsUnreadable = !zeroFilled_.empty() && zeroFilled_.front().start == 0;
+    damage.endsUnreadable = !zeroFilled_.empty() && lastEnd == area_.size();
 }
 
 std::optional<ReadFailure> AreaWalk::read(const Piece& piece) {
     const auto seek = device_.seek(offset_ + static_cast<int64_t>(piece.start));
-    if (seek.position < 0) return ReadFailure{0, seek.errorCode};
+    if (seek.position < 0) return ReadFailure{0, seek.error};
     const std::span<std::byte> target = area_.subspan(piece.start, piece.length);
     if (aligned(piece.start)) return readSectors(device_, target);
     const std::span<std::byte> staged = bounce_.first(piece.length);
@@ -152,9 +203,9 @@ bool SectorRescue::endsDeadRun(int32_t block, bool anyRead) {
     return deadBlocks_ >= maxDeadBlocksInARow;
 }
 
-// One sector, or one alignment unit if that is more. As pieces are halvings
-// of an aligned area, those that are not aligned are smaller than that; any
-// other is split before it is read.
+// One sector, or one alignment unit if that is more. Pieces start at
+// multiples of their size in an aligned area, so those that are not aligned
+// are smaller than that; any other is split before it is read.
 std::span<std::byte> SectorRescue::bounce() {
     if (!bounce_) {
         const size_t alignment = device_.bufferAlignment();

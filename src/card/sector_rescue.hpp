@@ -1,15 +1,19 @@
 #pragma once
 // Reading on past unreadable sectors (option -r). When the read of an area of
-// the card fails, the area is read again in halves, and every half that fails
-// in halves again, down to single sectors: a lone bad sector in a 4 MiB block
-// is found in a few dozen reads. Every sector that reads is kept; a sector
-// that fails twice is zero-filled, so what follows it keeps its place.
+// the card fails, the area is read again in pieces of 64 KiB, a failed piece
+// in pieces of 4 KiB, a failed one of those in sectors, and a failed sector
+// once more: a lone bad sector in a 4 MiB block costs five failed reads.
+// Every sector that reads is kept; a sector that fails twice is zero-filled,
+// so what follows it keeps its place.
 //
 // On a dying card one failed read can take seconds, so the work is bounded:
-// an area gets at most maxFailedReadsPerArea failed reads (the rest of it is
-// then zero-filled), and the rescue stops when a read says the card is gone
-// or when maxDeadBlocksInARow consecutive blocks gave not one readable sector.
+// once an area had maxFailedReadsPerArea failed reads, nothing is split or
+// tried again, but every piece still waiting is read once (only what fails
+// that read is zero-filled); and the rescue stops when a read says the card
+// is gone or when maxDeadBlocksInARow consecutive blocks gave not one
+// readable sector.
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +27,8 @@
 namespace quilbex::card {
 
 inline constexpr int maxFailedReadsPerArea = 64;
+// The sizes a failed piece is split into, widest first; below the last, sectors.
+inline constexpr std::array<size_t, 2> splitSizes = {65536, 4096};
 inline constexpr int triesPerSector = 2;
 inline constexpr int32_t maxDeadBlocksInARow = 16;
 

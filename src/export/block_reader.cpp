@@ -62,22 +62,22 @@ bool BlockReader::readRecording(int32_t k) {
 BlockReader::Step BlockReader::readBlock(BlockBuffer& buffer, int32_t block, RecordingEnd& end) {
     using Reason = RecordingEnd::Reason;
     if (stopSignal_ && stopSignal_->load() != 0) {
-        end = {Reason::interrupted, block, 0, {}};
+        end = {Reason::interrupted, block, {}, {}};
         return Step::interrupted;
     }
     bool attempted = false;
     const int64_t position = card_.fileSeek(int64_t{block} * scan::blockSize, attempted);
     if (!attempted) {
-        end = {Reason::seekRefused, block, 0, {}};
+        end = {Reason::seekRefused, block, {}, {}};
         return Step::refused;
     }
     if (position == -1) {
-        end = {Reason::seekFailed, block, card_.lastErrorCode(), {}};
+        end = {Reason::seekFailed, block, card_.lastError(), {}};
         return Step::seekFailed;
     }
     if (const auto failure = card::readSectors(card_.raw(), buffer.block())) {
         if (rescue_) return rescueBlock(buffer, block, *failure, end);
-        end = {Reason::readFailed, block, 0, *failure};
+        end = {Reason::readFailed, block, {}, *failure};
         return Step::readFailed;
     }
     return Step::read;
@@ -94,10 +94,10 @@ BlockReader::Step BlockReader::rescueBlock(BlockBuffer& buffer, int32_t block, c
         damage_ = {block, rescued.damage};
         return Step::read;
     case card::RescueStop::interrupted:
-        end = {Reason::interrupted, block, 0, {}};
+        end = {Reason::interrupted, block, {}, {}};
         return Step::interrupted;
     default:
-        end = {Reason::readFailed, block, 0, rescued.lastFailure, rescued.stop};
+        end = {Reason::readFailed, block, {}, rescued.lastFailure, rescued.stop};
         return Step::readFailed;
     }
 }

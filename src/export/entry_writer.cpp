@@ -104,7 +104,7 @@ void EntryWriter::reportRecordingRead(const RecordingEnd& end, uint64_t length) 
     if (end.reason == Reason::seekFailed || end.reason == Reason::seekRefused || !date_.warnings.empty())
         progress_.endLine();
     if (end.reason == Reason::seekFailed) {
-        console_.outLine("Error: " + std::to_string(static_cast<unsigned>(end.seekError)));
+        console_.outLine("Error: " + std::to_string(static_cast<unsigned>(end.seekError.code)));
         platform::printSystemError(console_, end.seekError);
         console_.outLine("Failed to set file pointer");
     } else if (end.reason == Reason::seekRefused) {

@@ -137,7 +137,7 @@ WriterOutcome runPipeline(const ExportRequest& request, zip::ZipWriter& zip, Pro
     for (int i = 0; i < compressors; ++i)
         threads.emplace_back([&compressQueue, &request] { compressChunks(compressQueue, request.deflate); });
 
-    RescueTally rescue(console, request.verbose);
+    RescueTally rescue(console, request.verbose, request.table.startsTakenFromNext);
     EntryWriter writer(request.table, zip, progress, rescue, console, log);
     while (const auto task = nextTask(writeQueue, progress)) {
         const bool goOn = writer.take(*task);

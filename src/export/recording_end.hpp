@@ -6,6 +6,7 @@
 
 #include "card/sector_reader.hpp"
 #include "card/sector_rescue.hpp"
+#include "platform/system_error.hpp"
 
 namespace quilbex::exporting {
 
@@ -20,7 +21,7 @@ struct RecordingEnd {
     };
     Reason reason = Reason::complete;
     int32_t block = 0;
-    int seekError = 0;
+    platform::SystemError seekError;
     card::ReadFailure readFailure;
     card::RescueStop rescueStop = card::RescueStop::none;
 };

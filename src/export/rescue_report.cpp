@@ -1,5 +1,6 @@
 #include "export/rescue_report.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "export/recording_name.hpp"
@@ -41,6 +42,14 @@ std::string summaryLine(const RescueSummary& summary) {
 
 }  // namespace
 
+std::string RescueTally::blockLine(const BlockDamage& damage) const {
+    std::string line = "Block " + std::to_string(damage.block) + ": " +
+                       unreadable(damage.sectors.unreadableBytes, damage.sectors.places) + ", zero-filled";
+    if (std::binary_search(startsTakenFromNext_.begin(), startsTakenFromNext_.end(), damage.block))
+        line += "; recording start taken from block " + std::to_string(damage.block + 1);
+    return line;
+}
+
 void RescueTally::beginRecording(int32_t k) {
     current_ = {k, 0, 0};
     runReachesBlock_.reset();
@@ -48,9 +57,7 @@ void RescueTally::beginRecording(int32_t k) {
 
 void RescueTally::addBlock(const BlockDamage& damage) {
     const card::AreaDamage& sectors = damage.sectors;
-    if (verbose_)
-        console_.outLine("Block " + std::to_string(damage.block) + ": " +
-                         unreadable(sectors.unreadableBytes, sectors.places) + ", zero-filled");
+    if (verbose_) console_.outLine(blockLine(damage));
     const bool continuesPlace = sectors.startsUnreadable && runReachesBlock_ == damage.block;
     current_.unreadableBytes += sectors.unreadableBytes;
     current_.places += sectors.places - (continuesPlace ? 1 : 0);

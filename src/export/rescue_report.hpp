@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "card/sector_rescue.hpp"
@@ -32,7 +33,9 @@ struct ExportRescue {
 // writer's thread.
 class RescueTally {
 public:
-    RescueTally(platform::Console& console, bool verbose) : console_(console), verbose_(verbose) {}
+    // startsTakenFromNext: as in the recording table, for the block lines.
+    RescueTally(platform::Console& console, bool verbose, const std::vector<int32_t>& startsTakenFromNext)
+        : console_(console), verbose_(verbose), startsTakenFromNext_(startsTakenFromNext) {}
 
     void beginRecording(int32_t k);
     // With -V, prints the block's line.
@@ -43,8 +46,11 @@ public:
     const ExportRescue& result() const { return result_; }
 
 private:
+    std::string blockLine(const BlockDamage& damage) const;
+
     platform::Console& console_;
     bool verbose_;
+    const std::vector<int32_t>& startsTakenFromNext_;
     ExportRescue result_;
     DamagedRecording current_;
     // Set while the last damaged block ended unreadable: the block after it,

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/system_error.hpp"
+
 namespace quilbex::platform {
 
 struct DiskGeometry {
@@ -21,18 +23,18 @@ struct DiskGeometry {
 struct GeometryQuery {
     bool ok = false;
     DiskGeometry geometry;
-    int errorCode = 0;  // the platform's code when !ok
+    SystemError error;  // when !ok
 };
 
 struct SeekResult {
     int64_t position = -1;  // -1 when the move failed
-    int errorCode = 0;
+    SystemError error;
 };
 
 struct ReadResult {
     bool ok = false;
     uint32_t bytes = 0;  // bytes transferred; 0 with ok means no more data
-    int errorCode = 0;
+    SystemError error;
 };
 
 // The path the platform opens for a drive argument.
@@ -53,19 +55,22 @@ public:
 
 struct OpenResult {
     std::unique_ptr<RawDevice> device;  // null on failure
-    int errorCode = 0;
+    SystemError error;
+    // A block device that refused to be read past the system's cache: the
+    // cache reads whole pages, so one unreadable sector fails its page.
+    bool cacheNotBypassed = false;
 };
 
 // Opens the card for reading only, bypassing the system's cache where the
 // device allows it.
 OpenResult openRawDevice(const std::string& drive);
 
-// The platform's code for a read that found no more data before the count
+// The platform's error for a read that found no more data before the count
 // it was asked for, for the system error text.
-int endOfDataError();
+SystemError endOfDataError();
 
-// Whether a failed read's code says that the card itself is gone (removed,
+// Whether a failed read's error says that the card itself is gone (removed,
 // no medium, the device vanished), so that no later read can succeed.
-bool meansCardGone(int errorCode);
+bool meansCardGone(SystemError error);
 
 }  // namespace quilbex::platform

@@ -23,8 +23,8 @@ public:
 
     SeekResult seek(int64_t offset) override {
         const off_t position = ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET);
-        if (position < 0) return {-1, errno};
-        return {static_cast<int64_t>(position), 0};
+        if (position < 0) return {-1, SystemError::posix(errno)};
+        return {static_cast<int64_t>(position), {}};
     }
 
     ReadResult read(std::byte* destination, uint32_t length) override {
@@ -32,8 +32,8 @@ public:
         do {
             count = ::read(fd_, destination, length);
         } while (count < 0 && errno == EINTR);
-        if (count < 0) return {false, 0, errno};
-        return {true, static_cast<uint32_t>(count), 0};
+        if (count < 0) return {false, 0, SystemError::posix(errno)};
+        return {true, static_cast<uint32_t>(count), {}};
     }
 
     size_t bufferAlignment() const override { return pageAlignment; }
@@ -52,25 +52,25 @@ struct QueryHandle {
 
 GeometryQuery geometryOf(int fd) {
     struct stat info {};
-    if (::fstat(fd, &info) != 0) return {false, {}, errno};
+    if (::fstat(fd, &info) != 0) return {false, {}, SystemError::posix(errno)};
     uint64_t size = 0;
     uint32_t sectorSize = imageSectorSize;
     if (S_ISREG(info.st_mode)) {
         size = static_cast<uint64_t>(info.st_size);
     } else if (S_ISBLK(info.st_mode)) {
         int logicalSize = 0;
-        if (::ioctl(fd, BLKSSZGET, &logicalSize) != 0) return {false, {}, errno};
-        if (::ioctl(fd, BLKGETSIZE64, &size) != 0) return {false, {}, errno};
+        if (::ioctl(fd, BLKSSZGET, &logicalSize) != 0) return {false, {}, SystemError::posix(errno)};
+        if (::ioctl(fd, BLKGETSIZE64, &size) != 0) return {false, {}, SystemError::posix(errno)};
         sectorSize = static_cast<uint32_t>(logicalSize);
     } else {
-        return {false, {}, S_ISDIR(info.st_mode) ? EISDIR : ENOTBLK};
+        return {false, {}, SystemError::posix(S_ISDIR(info.st_mode) ? EISDIR : ENOTBLK)};
     }
     DiskGeometry geometry;
     geometry.cylinders = sectorSize == 0 ? 0 : static_cast<int64_t>(size / sectorSize);
     geometry.tracksPerCylinder = 1;
     geometry.sectorsPerTrack = 1;
     geometry.bytesPerSector = sectorSize;
-    return {true, geometry, 0};
+    return {true, geometry, {}};
 }
 
 }  // namespace
@@ -80,25 +80,30 @@ std::string devicePath(const std::string& drive) { return drive; }
 GeometryQuery queryDriveGeometry(const std::string& drive) {
     // Non-blocking, so that a FIFO named by mistake is refused, not waited on.
     const QueryHandle handle{::open(devicePath(drive).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-    if (handle.fd < 0) return {false, {}, errno};
+    if (handle.fd < 0) return {false, {}, SystemError::posix(errno)};
     return geometryOf(handle.fd);
 }
 
 OpenResult openRawDevice(const std::string& drive) {
     const int fd = ::open(devicePath(drive).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {nullptr, errno};
+    if (fd < 0) return {nullptr, SystemError::posix(errno)};
     struct stat info {};
+    bool cacheNotBypassed = false;
     if (::fstat(fd, &info) == 0 && S_ISBLK(info.st_mode)) {
         // The card is read once: its blocks go straight to our buffers.
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_DIRECT);
+        const int flags = ::fcntl(fd, F_GETFL);
+        cacheNotBypassed = flags < 0 || ::fcntl(fd, F_SETFL, flags | O_DIRECT) != 0;
     } else {
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    return {std::make_unique<LinuxDevice>(fd), 0};
+    return {std::make_unique<LinuxDevice>(fd), {}, cacheNotBypassed};
 }
 
-int endOfDataError() { return ENODATA; }
+SystemError endOfDataError() { return SystemError::posix(ENODATA); }
 
-bool meansCardGone(int errorCode) { return errorCode == ENODEV || errorCode == ENXIO || errorCode == ENOMEDIUM; }
+bool meansCardGone(SystemError error) {
+    return error.domain == SystemError::Domain::posix &&
+           (error.code == ENODEV || error.code == ENXIO || error.code == ENOMEDIUM);
+}
 
 }  // namespace quilbex::platform

@@ -14,7 +14,7 @@ constexpr uint32_t imageSectorSize = 512;
 constexpr size_t pageAlignment = 4096;
 constexpr size_t devicePathCapacity = 128;
 // ERROR_NO_SUCH_DEVICE, which mingw-w64's headers lack.
-constexpr int errorNoSuchDevice = 433;
+constexpr DWORD errorNoSuchDevice = 433;
 
 // "E:" and nothing else names a volume; any other argument is an image file.
 bool isDriveLetter(const std::string& drive) {
@@ -36,17 +36,17 @@ public:
         const DWORD low = SetFilePointer(handle_, static_cast<LONG>(offset & 0xFFFFFFFF), &high, FILE_BEGIN);
         if (low == INVALID_SET_FILE_POINTER) {
             const DWORD error = GetLastError();
-            if (error != NO_ERROR) return {-1, static_cast<int>(error)};
+            if (error != NO_ERROR) return {-1, SystemError::win32(error)};
         }
         const uint64_t position = static_cast<uint64_t>(static_cast<DWORD>(high)) << 32 | low;
-        return {static_cast<int64_t>(position), 0};
+        return {static_cast<int64_t>(position), {}};
     }
 
     ReadResult read(std::byte* destination, uint32_t length) override {
         DWORD count = 0;
         if (!ReadFile(handle_, destination, length, &count, nullptr))
-            return {false, static_cast<uint32_t>(count), static_cast<int>(GetLastError())};
-        return {true, static_cast<uint32_t>(count), 0};
+            return {false, static_cast<uint32_t>(count), SystemError::win32(GetLastError())};
+        return {true, static_cast<uint32_t>(count), {}};
     }
 
     size_t bufferAlignment() const override { return pageAlignment; }
@@ -63,7 +63,7 @@ struct QueryHandle {
     }
 };
 
-GeometryQuery failedQuery() { return {false, {}, static_cast<int>(GetLastError())}; }
+GeometryQuery failedQuery() { return {false, {}, SystemError::win32(GetLastError())}; }
 
 GeometryQuery volumeGeometry(HANDLE handle) {
     DISK_GEOMETRY record{};
@@ -76,7 +76,7 @@ GeometryQuery volumeGeometry(HANDLE handle) {
     geometry.tracksPerCylinder = record.TracksPerCylinder;
     geometry.sectorsPerTrack = record.SectorsPerTrack;
     geometry.bytesPerSector = record.BytesPerSector;
-    return {true, geometry, 0};
+    return {true, geometry, {}};
 }
 
 // An image has no geometry of its own: it is described as one track of
@@ -89,7 +89,7 @@ GeometryQuery imageGeometry(HANDLE handle) {
     geometry.tracksPerCylinder = 1;
     geometry.sectorsPerTrack = 1;
     geometry.bytesPerSector = imageSectorSize;
-    return {true, geometry, 0};
+    return {true, geometry, {}};
 }
 
 }  // namespace
@@ -117,14 +117,16 @@ OpenResult openRawDevice(const std::string& drive) {
                                              : FILE_FLAG_SEQUENTIAL_SCAN;
     const HANDLE handle =
         CreateFileA(devicePath(drive).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return {nullptr, static_cast<int>(GetLastError())};
-    return {std::make_unique<Win32Device>(handle), 0};
+    if (handle == INVALID_HANDLE_VALUE) return {nullptr, SystemError::win32(GetLastError())};
+    return {std::make_unique<Win32Device>(handle), {}};
 }
 
-int endOfDataError() { return ERROR_HANDLE_EOF; }
+SystemError endOfDataError() { return SystemError::win32(ERROR_HANDLE_EOF); }
 
-bool meansCardGone(int errorCode) {
-    return errorCode == ERROR_NOT_READY || errorCode == ERROR_DEVICE_NOT_CONNECTED || errorCode == errorNoSuchDevice;
+bool meansCardGone(SystemError error) {
+    if (error.domain != SystemError::Domain::win32) return false;
+    const auto code = static_cast<DWORD>(error.code);
+    return code == ERROR_NOT_READY || code == ERROR_DEVICE_NOT_CONNECTED || code == errorNoSuchDevice;
 }
 
 }  // namespace quilbex::platform

@@ -15,9 +15,8 @@ inline constexpr int64_t blockTrailerSize = 16;
 inline constexpr uint32_t blockMagic = 0x26CB395A;
 // The header fields all lie in the first bytes of a block.
 inline constexpr uint32_t blockHeaderFieldsSize = 12;
-// The scan never examines more blocks than this.
-inline constexpr int32_t maxBlocks = 80000;
-// Nor more blocks without the magic, counted over the whole walk.
+// The scan never examines more blocks without the magic than this, counted
+// over the whole walk.
 inline constexpr int32_t maxBlocksWithoutMagic = 5;
 
 struct BlockHeader {

@@ -1,5 +1,7 @@
 #include "scan/card_scan.hpp"
 
+#include <algorithm>
+#include <climits>
 #include <sstream>
 
 #include "platform/aligned_buffer.hpp"
@@ -43,6 +45,7 @@ private:
     void logRefusedSeek(const Position& at) const;
     void reportFailedSeek(const Position& at) const;
     void classify(const BlockHeader& header, int32_t index);
+    bool opensAfterUnreadableStart(const BlockHeader& header, int32_t index);
 
     card::CardDevice& card_;
     platform::Console& console_;
@@ -54,6 +57,10 @@ private:
     // Unreadable header sectors since the last block with the magic: they
     // lie in a recording only if a block with the magic follows.
     uint64_t unreadableSinceMagic_ = 0;
+    // The block just walked, when its header sector could not be read, and
+    // that sector's unreadable bytes.
+    std::optional<int32_t> unreadableBlock_;
+    uint64_t unreadableBlockBytes_ = 0;
 };
 
 WalkEnd Walk::run(int64_t blockCount, uint16_t& lastSequence) {
@@ -78,12 +85,13 @@ WalkEnd Walk::walk(int64_t blockCount, uint16_t& lastSequence) {
             const BlockHeader fields = decodeBlockHeader(sector.span());
             lastSequence = fields.sequenceNumber;
             classify(fields, at.index);
+            unreadableBlock_.reset();
         }
         at.previousIndex = at.index;
         at.previousOffset = at.offset;
         ++at.index;
         if (at.index >= blockCount) return WalkEnd::cardEnd;
-        if (at.index >= maxBlocks || result_.badBlockCount >= maxBlocksWithoutMagic) return WalkEnd::stopped;
+        if (result_.badBlockCount >= maxBlocksWithoutMagic) return WalkEnd::stopped;
     }
 }
 
@@ -117,7 +125,10 @@ HeaderRead Walk::readHeader(const Position& at, std::span<std::byte> sector) {
     }
     unreadableSinceMagic_ += rescued.damage.unreadableBytes;
     if (rescued.stop != card::RescueStop::none) return HeaderRead::stop;
-    return rescued.damage.any() ? HeaderRead::unreadable : HeaderRead::read;
+    if (!rescued.damage.any()) return HeaderRead::read;
+    unreadableBlock_ = at.index;
+    unreadableBlockBytes_ = rescued.damage.unreadableBytes;
+    return HeaderRead::unreadable;
 }
 
 void Walk::classify(const BlockHeader& header, int32_t index) {
@@ -126,22 +137,32 @@ void Walk::classify(const BlockHeader& header, int32_t index) {
         return;
     }
     RecordingTable& table = result_.table;
+    if (opensAfterUnreadableStart(header, index)) return;
     // Unreadable headers before this block lie in the recording it extends
     // or ends; before the first recording they lie in none.
     if (table.recordingCount == 0 && header.sequenceNumber == 0)
         result_.rescue.unreadableOutside += unreadableSinceMagic_;
     if (table.recordingCount > 0 || header.sequenceNumber == 0) unreadableSinceMagic_ = 0;
-    if (header.sequenceNumber == 0) {
-        if (table.recordingCount < RecordingTable::capacity) {
-            table.blockBounds[static_cast<size_t>(table.recordingCount)] = index;
-            table.startTimes[static_cast<size_t>(table.recordingCount)] = header.startTime;
-        }
-        ++table.recordingCount;
-    }
-    // The running end of the last recording; the table has room for the end
-    // of a full table's last recording too.
-    if (table.recordingCount <= RecordingTable::capacity)
-        table.blockBounds[static_cast<size_t>(table.recordingCount)] = index + 1;
+    if (header.sequenceNumber == 0)
+        table.open(index, header.startTime);
+    else
+        table.extendTo(index + 1);
+}
+
+// A block that continues a recording from its first block, just after a
+// block whose header sector could not be read: that block was the first. It
+// opens the recording with this block's start time, which every block of a
+// recording carries. Unreadable headers before it lie in the recording it
+// ends, or before the first recording in none.
+bool Walk::opensAfterUnreadableStart(const BlockHeader& header, int32_t index) {
+    if (header.sequenceNumber != 1 || unreadableBlock_ != index - 1) return false;
+    RecordingTable& table = result_.table;
+    if (table.recordingCount == 0) result_.rescue.unreadableOutside += unreadableSinceMagic_ - unreadableBlockBytes_;
+    unreadableSinceMagic_ = 0;
+    table.open(index - 1, header.startTime);
+    table.extendTo(index + 1);
+    table.startsTakenFromNext.push_back(index - 1);
+    return true;
 }
 
 void Walk::logRefusedSeek(const Position& at) const {
@@ -152,16 +173,15 @@ void Walk::logRefusedSeek(const Position& at) const {
     log_.write("readFileInfo", 242, text.str());
     const RecordingTable& table = result_.table;
     text << "Files found: " << table.recordingCount << "\n" << "Sectors Found: ";
-    for (int32_t k = 0; k < table.recordingCount && k < RecordingTable::capacity; ++k)
-        text << table.firstBlock(k) << ", ";
+    for (int32_t k = 0; k < table.recordingCount; ++k) text << table.firstBlock(k) << ", ";
     text << "\n";
     log_.write("readFileInfo", 252, text.str());
 }
 
 void Walk::reportFailedSeek(const Position& at) const {
-    const int code = card_.lastErrorCode();
-    console_.outLine("Internal error: " + std::to_string(code));
-    platform::printSystemError(console_, code);
+    const platform::SystemError error = card_.lastError();
+    console_.outLine("Internal error: " + std::to_string(error.code));
+    platform::printSystemError(console_, error);
     std::ostringstream text;
     text << "Bad seek: sector(" << at.index << ") " << "index(" << at.offset << ") " << "error_sec("
          << result_.badBlockCount << ")";
@@ -184,7 +204,9 @@ ScanResult walkCard(card::CardDevice& card, platform::Console& console, const pl
     // Too small a sector cannot hold the header fields: nothing to examine.
     if (sectorSize < blockHeaderFieldsSize) return result;
     uint16_t lastSequence = 0;
-    const WalkEnd end = Walk(card, console, log, result, options, sectorSize).run(cardSize / blockSize, lastSequence);
+    // Block numbers are int32_t: a card of more blocks is walked that far.
+    const int64_t blockCount = std::min<int64_t>(cardSize / blockSize, INT32_MAX);
+    const WalkEnd end = Walk(card, console, log, result, options, sectorSize).run(blockCount, lastSequence);
     if (end == WalkEnd::cardEnd && lastSequence != 0)
         warnTruncated(console, result.table.recordingCount, cardSize);
     return result;

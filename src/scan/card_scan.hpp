@@ -42,17 +42,20 @@ struct WalkOptions {
 ScanResult walkCard(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log,
                     uint32_t sectorSize, int64_t cardSize, const WalkOptions& options = {});
 
-// Asks the drive its sector size, then walks the card from block 0, one sector per block, until the end of the
-// card, the block limit or the fifth block without the magic. A failed seek
-// ends the walk with what was found (after its messages); a failed read ends
-// it and is handed back.
+// Asks the drive its sector size, then walks the card from block 0, one
+// sector per block, until the end of the card or the fifth block without the
+// magic. A failed seek ends the walk with what was found (after its
+// messages); a failed read ends it and is handed back.
 //
 // With rescue, a header sector that cannot be read makes its block one
 // without the magic that does not count toward the fifth: it belongs to the
-// recording before it when a block with the magic follows. The walk then
-// also ends after maxDeadBlocksInARow unreadable headers in a row (keeping
-// what it found), and when a read says the card is gone (handed back as a
-// failed read).
+// recording before it when a block with the magic follows, unless the next
+// block continues a recording from its first block (sequence number 1): then
+// it is that first block, and opens the recording with the next block's start
+// time (see RecordingTable::startsTakenFromNext). The walk then also ends
+// after maxDeadBlocksInARow unreadable headers in a row (keeping what it
+// found), and when a read says the card is gone (handed back as a failed
+// read).
 ScanResult readFileInfo(card::CardDevice& card, platform::Console& console, const platform::DiagnosticLog& log,
                         const std::string& drive, int64_t cardSize, const WalkOptions& options = {});
 

@@ -1,11 +1,13 @@
 """The walk over the card, black-box: what a run shows of it before the
-export (whether anything was found, the truncation warning, the block limit)
-on image files and loop devices, and that the card is never written to.
+export (whether anything was found, the truncation warning), that it goes on
+past block 80000, on image files and loop devices, and that the card is never
+written to.
 The recording table itself is pinned down by tests/unit/scan_test.cpp.
 Needs QUILBEX_BIN and QUILBEX_MKCARD."""
 
 import os
 import unittest
+import zipfile
 
 from quilbex_support import (BLOCK, attach_loop, binary, file_state, loop_devices_unavailable, make_card, run,
                              temp_dir)
@@ -83,20 +85,24 @@ class TruncationWarningTest(ScanTestCase):
         self.assertFindsRecordings(self.card("rec:2", "rec:1"))
 
 
-class BlockLimitTest(ScanTestCase):
-    def test_stops_silently_after_80000_blocks(self):
-        # 80001 blocks with the magic and none starting a recording: block 0
-        # of the recording gets sequence number 1. Reaching the card's end
-        # would warn; the limit stops the walk one block before it.
-        image = self.card("rec:80001")
+class LargeCardTest(ScanTestCase):
+    def test_walks_past_block_80000_to_the_card_end(self):
+        # 80001 blocks with the magic and none starting a recording (block 0
+        # of the first gets sequence number 1), then a recording of 2 blocks.
+        image = self.card("rec:80001", "rec:2", "junk:1")
         with open(image, "r+b") as f:
             f.seek(2)
             f.write(bytes([0x80, 0x00]))  # 1, little-endian, bits reversed
-        self.assertFindsNothing(image)
+        status, out, err = run([image, self.archive])
+        self.assertEqual((status, err), (0, b""), out)
+        with zipfile.ZipFile(self.archive) as archive:
+            entries = [(e.filename, e.file_size) for e in archive.infolist()]
+        self.assertEqual(entries, [("wav0000_2017_03_05__14_08_32.wav", 56 + 2 * (BLOCK - 32))])
 
-        # The same card cut to 80000 blocks ends where the limit would stop.
-        os.truncate(image, 80000 * BLOCK)
-        self.assertFindsNothing(image, truncation_warning(0, 80000 * BLOCK))
+        # Cut after the continuation blocks, the walk reaches the card's end.
+        os.remove(self.archive)
+        os.truncate(image, 80001 * BLOCK)
+        self.assertFindsNothing(image, truncation_warning(0, 80001 * BLOCK))
 
 
 class LoopDeviceScanTest(ScanTestCase):

@@ -25,7 +25,7 @@ public:
 
     platform::SeekResult seek(int64_t offset) override {
         position_ = offset;
-        return {offset, 0};
+        return {offset, {}};
     }
 
     platform::ReadResult read(std::byte* destination, uint32_t length) override {
@@ -41,7 +41,7 @@ public:
                 destination[i] = std::byte{headers_[headerSlot + static_cast<size_t>(at)]};
         }
         position_ += count;
-        return {true, count, 0};
+        return {true, count, {}};
     }
 
     size_t bufferAlignment() const override { return 64; }
@@ -56,7 +56,7 @@ private:
 
 void checkTable(const scan::ScanResult& result, int64_t blockCount) {
     const auto& table = result.table;
-    const int64_t examinable = std::max<int64_t>(1, std::min<int64_t>(blockCount, scan::maxBlocks));
+    const int64_t examinable = std::max<int64_t>(1, blockCount);
     if (table.recordingCount < 0 || table.recordingCount > examinable) std::abort();
     for (int32_t k = 0; k < table.recordingCount; ++k) {
         if (table.firstBlock(k) >= table.endBlock(k)) std::abort();

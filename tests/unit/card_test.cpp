@@ -219,7 +219,7 @@ TEST(CardSeek, reports_a_failed_move_with_its_error_code) {
     bool attempted = false;
     EXPECT_EQ(card.fileSeek(2048, attempted), -1);
     EXPECT_TRUE(attempted);
-    EXPECT_EQ(card.lastErrorCode(), EIO);
+    EXPECT_EQ(card.lastError(), platform::SystemError::posix(EIO));
     EXPECT_EQ(f.captured.out(), "");
 }
 
@@ -270,7 +270,7 @@ TEST(SectorRead, fails_with_the_system_error_of_a_failing_read) {
     platform::AlignedBuffer sector(512, device->bufferAlignment());
     const auto failure = readSectors(*device, sector.span());
     ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(failure->errorCode, EISDIR);
+    EXPECT_EQ(failure->error, platform::SystemError::posix(EISDIR));
     EXPECT_EQ(failure->reportedBytes, 0u);
 }
 
@@ -278,17 +278,17 @@ TEST(SectorRead, hands_back_the_count_a_failing_read_reported) {
     const TempDir dir;
     const auto device = testing::openScripted(dir.write("card.img", randomBytes(8192, 5)));
     device->largestRead = 512;
-    device->failingRead = {{2, platform::ReadResult{false, 123, EIO}}};
+    device->failingRead = {{2, platform::ReadResult{false, 123, platform::SystemError::posix(EIO)}}};
     platform::AlignedBuffer sectors(4096, device->bufferAlignment());
     const auto failure = readSectors(*device, sectors.span());
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->reportedBytes, 123u);
-    EXPECT_EQ(failure->errorCode, EIO);
+    EXPECT_EQ(failure->error, platform::SystemError::posix(EIO));
 }
 
 TEST(SectorRead, reports_failure_as_system_error_then_read_failed) {
     CapturedConsole captured;
-    reportReadFailure(captured.console(), ReadFailure{123, EIO});
+    reportReadFailure(captured.console(), ReadFailure{123, platform::SystemError::posix(EIO)});
     EXPECT_EQ(captured.flushedOut(), systemText(EIO)) << "standard output must be flushed before standard error";
     EXPECT_EQ(captured.flushedErr(), "Read failed 123\n");
 }

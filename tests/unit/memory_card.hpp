@@ -77,9 +77,8 @@ inline std::shared_ptr<const CardImage> makeCardImage(const std::vector<Recordin
     image->bytes.resize(static_cast<size_t>(blocks) * scan::blockSize);
     int32_t block = 0;
     for (const auto& plan : plans) {
-        const int32_t k = image->table.recordingCount++;
-        image->table.blockBounds[static_cast<size_t>(k)] = block;
-        image->table.startTimes[static_cast<size_t>(k)] = plan.startTime;
+        const int32_t k = image->table.recordingCount;
+        image->table.open(block, plan.startTime);
         auto& payload = image->payloads.emplace_back(static_cast<size_t>(plan.blocks) * scan::blockPayloadSize);
         fillPayload(payload, plan.signal, static_cast<uint32_t>(k + 1));
         for (int32_t b = 0; b < plan.blocks; ++b, ++block) {
@@ -90,7 +89,7 @@ inline std::shared_ptr<const CardImage> makeCardImage(const std::vector<Recordin
                         payload.data() + static_cast<size_t>(b) * scan::blockPayloadSize, scan::blockPayloadSize);
             card::restoreBitOrder(stored, scan::blockSize);
         }
-        image->table.blockBounds[static_cast<size_t>(k) + 1] = block;
+        image->table.extendTo(block);
     }
     return image;
 }
@@ -125,24 +124,25 @@ public:
         ++seeks;
         const auto block = static_cast<int32_t>(offset / scan::blockSize);
         if (stopAtBlock == block && stopSignal) stopSignal->store(2);
-        if (const auto it = failingSeeks.find(block); it != failingSeeks.end()) return {-1, it->second};
+        if (const auto it = failingSeeks.find(block); it != failingSeeks.end())
+            return {-1, platform::SystemError::posix(it->second)};
         position_ = offset;
-        return {offset, 0};
+        return {offset, {}};
     }
 
     platform::ReadResult read(std::byte* destination, uint32_t length) override {
-        if (failingRead == position_ / scan::blockSize) return {false, 0, EIO};
+        if (failingRead == position_ / scan::blockSize) return {false, 0, platform::SystemError::posix(EIO)};
         for (auto& bad : badAreas) {
             if (bad.failures == 0 || bad.end <= position_ || position_ + length <= bad.start) continue;
             if (bad.failures > 0) --bad.failures;
             ++failedReads;
-            return {false, 0, bad.errorCode};
+            return {false, 0, platform::SystemError::posix(bad.errorCode)};
         }
         const auto size = static_cast<int64_t>(image_->bytes.size());
         const auto n = static_cast<uint32_t>(std::min<int64_t>({length, largestRead, size - position_}));
         std::memcpy(destination, image_->bytes.data() + position_, n);
         position_ += n;
-        return {true, n, 0};
+        return {true, n, {}};
     }
 
     size_t bufferAlignment() const override { return 4096; }

@@ -216,14 +216,15 @@ TEST_F(CardScan, never_examines_a_trailing_partial_block) {
     expectSilent(scan);
 }
 
-TEST_F(CardScan, stops_silently_at_the_block_limit_keeping_the_last_end) {
+TEST_F(CardScan, walks_past_80000_blocks_to_the_card_end_growing_the_table) {
     const Scan scan = scanImage(card({"rec:1x80002"}));
-    EXPECT_EQ(scan.examinedBlocks.size(), 80000u);
-    EXPECT_EQ(scan.examinedBlocks.back(), 79999);
-    EXPECT_EQ(scan.result.table.recordingCount, 80000);
+    EXPECT_EQ(scan.examinedBlocks.size(), 80002u);
+    EXPECT_EQ(scan.examinedBlocks.back(), 80001);
+    EXPECT_EQ(scan.result.table.recordingCount, 80002);
     const auto& b = scan.result.table.blockBounds;
-    ASSERT_EQ(b.size(), 80001u);
-    for (int32_t k = 0; k <= 80000; ++k) ASSERT_EQ(b[static_cast<size_t>(k)], k) << k;
+    ASSERT_EQ(b.size(), 80003u);
+    for (int32_t k = 0; k <= 80002; ++k) ASSERT_EQ(b[static_cast<size_t>(k)], k) << k;
+    EXPECT_EQ(scan.result.table.startTimes.size(), 80002u);
     expectSilent(scan);
 }
 
@@ -240,10 +241,10 @@ TEST_F(CardScan, stops_at_a_failed_seek_keeping_what_it_found) {
 
 TEST_F(CardScan, hands_back_a_failed_read_without_printing_it) {
     const Scan scan = scanImage(card({"rec:2", "rec:2", "junk:1"}), [](ScriptedDevice& device) {
-        device.failingRead = {{2, platform::ReadResult{false, 0, EIO}}};
+        device.failingRead = {{2, platform::ReadResult{false, 0, platform::SystemError::posix(EIO)}}};
     });
     ASSERT_TRUE(scan.result.readFailure.has_value());
-    EXPECT_EQ(scan.result.readFailure->errorCode, EIO);
+    EXPECT_EQ(scan.result.readFailure->error, platform::SystemError::posix(EIO));
     EXPECT_EQ(scan.examinedBlocks, blocksUpTo(2));
     EXPECT_EQ(scan.result.table.recordingCount, 1);
     EXPECT_EQ(scan.bounds(), (std::vector<int32_t>{0, 2}));
@@ -252,19 +253,37 @@ TEST_F(CardScan, hands_back_a_failed_read_without_printing_it) {
 }
 
 // With rescue, an unreadable header sector makes its block one without the
-// magic that the fifth-block end does not count.
+// magic that the fifth-block end does not count; followed by a block with
+// sequence number 1, it opens a recording with that block's start time.
 TEST_F(CardScan, rescue_takes_unreadable_headers_as_blocks_without_magic_that_do_not_count) {
-    // Blocks 0-2 and 3-4 are recordings, 5-10 junk; header 3 opens the second.
-    const auto unreadable = [](ScriptedDevice& device) {
-        for (int64_t b : {1, 3, 7}) device.unreadable[b * block] = EIO;
+    struct Case {
+        std::vector<int64_t> unreadable;
+        std::vector<int32_t> bounds;
+        std::vector<int32_t> startsTakenFromNext;
     };
-    const Scan scan = scanImage(card({"rec:3", "rec:2", "junk:6"}), unreadable, true);
-    expectSilent(scan);
-    EXPECT_EQ(scan.bounds(), (std::vector<int32_t>{0, 5}));
-    EXPECT_EQ(scan.result.badBlockCount, 5);
-    EXPECT_EQ(scan.examinedBlocks.back(), 10);
-    EXPECT_EQ(scan.result.rescue.unreadableOutside, 512u);
-    EXPECT_EQ(scan.result.rescue.stop, card::RescueStop::none);
+    // Blocks 0-2 and 3-4 are recordings, 5-10 junk; header 1 lies inside the
+    // first, 7 in the junk (outside the files); 3 and 0 open a recording.
+    const std::vector<Case> cases = {
+        {{1, 7}, {0, 3, 5}, {}},
+        {{1, 3, 7}, {0, 3, 5}, {3}},
+        {{0, 3, 7}, {0, 3, 5}, {0, 3}},
+    };
+    const std::string image = card({"rec:3", "rec:2@0x12345678", "junk:6"});
+    for (const Case& c : cases) {
+        const auto unreadable = [&](ScriptedDevice& device) {
+            for (int64_t b : c.unreadable) device.unreadable[b * block] = EIO;
+        };
+        const Scan scan = scanImage(image, unreadable, true);
+        expectSilent(scan);
+        EXPECT_EQ(scan.bounds(), c.bounds);
+        EXPECT_EQ(scan.result.table.startsTakenFromNext, c.startsTakenFromNext);
+        EXPECT_EQ(scan.result.table.startTimes.front(), 0x4A6570F0u) << "2017-03-05 14:07:32";
+        EXPECT_EQ(scan.result.table.startTimes.back(), 0x12345678u);
+        EXPECT_EQ(scan.result.badBlockCount, 5);
+        EXPECT_EQ(scan.examinedBlocks.back(), 10);
+        EXPECT_EQ(scan.result.rescue.unreadableOutside, 512u);
+        EXPECT_EQ(scan.result.rescue.stop, card::RescueStop::none);
+    }
 }
 
 TEST_F(CardScan, rescue_hands_back_the_read_that_says_the_card_is_gone) {
@@ -272,7 +291,7 @@ TEST_F(CardScan, rescue_hands_back_the_read_that_says_the_card_is_gone) {
         device.unreadable[2 * block] = ENXIO;
     }, true);
     ASSERT_TRUE(scan.result.readFailure.has_value());
-    EXPECT_EQ(scan.result.readFailure->errorCode, ENXIO);
+    EXPECT_EQ(scan.result.readFailure->error, platform::SystemError::posix(ENXIO));
     EXPECT_EQ(scan.result.rescue.stop, card::RescueStop::cardGone);
     EXPECT_EQ(scan.examinedBlocks, blocksUpTo(2));
     EXPECT_EQ(scan.bounds(), (std::vector<int32_t>{0, 2}));

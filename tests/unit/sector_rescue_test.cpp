@@ -60,10 +60,10 @@ TEST_F(SectorRescueTest, zero_fills_a_lone_bad_sector_and_keeps_every_other_byte
     EXPECT_EQ(result.damage.unreadableBytes, sector);
     EXPECT_EQ(result.damage.places, 1u);
     EXPECT_FALSE(result.damage.startsUnreadable || result.damage.endsUnreadable);
-    EXPECT_EQ(result.lastFailure.errorCode, EIO);
+    EXPECT_EQ(result.lastFailure.error, platform::SystemError::posix(EIO));
     EXPECT_TRUE(areaHolds(expected(bad, bad + sector)));
-    // The whole block, one half at each of twelve halvings, the sector twice.
-    EXPECT_EQ(card_.failedReads, 15);
+    // The whole block, its 64 KiB piece, its 4 KiB piece, the sector twice.
+    EXPECT_EQ(card_.failedReads, 5);
 }
 
 TEST_F(SectorRescueTest, counts_adjacent_bad_sectors_as_one_place) {
@@ -81,8 +81,8 @@ TEST_F(SectorRescueTest, counts_adjacent_bad_sectors_as_one_place) {
 }
 
 TEST_F(SectorRescueTest, keeps_a_sector_that_reads_on_its_second_try) {
-    // Fails the whole block, the twelve halvings and the sector's first try.
-    card_.badAreas = {{4096, 4096 + sector, EIO, 14}};
+    // Fails the whole block, the 64 KiB and 4 KiB pieces and the sector's first try.
+    card_.badAreas = {{4096, 4096 + sector, EIO, 4}};
     SectorRescue rescue(card_, sector);
     const AreaRescue result = rescueBlock(rescue);
 
@@ -90,15 +90,27 @@ TEST_F(SectorRescueTest, keeps_a_sector_that_reads_on_its_second_try) {
     EXPECT_TRUE(areaHolds(expected()));
 }
 
-TEST_F(SectorRescueTest, zero_fills_the_rest_of_a_dead_block_after_64_failed_reads) {
-    card_.badAreas = {{0, block}};
-    SectorRescue rescue(card_, sector);
-    const AreaRescue result = rescueBlock(rescue);
+TEST_F(SectorRescueTest, reads_every_waiting_piece_once_after_64_failed_reads) {
+    struct Case {
+        int64_t from, to;  // the dead bytes
+        int failedReads;
+    };
+    // A dead block: 64 failed reads, then the last 64 KiB piece, split before
+    // them, is still read. 16 KiB dead after the first sector: the 64 KiB and
+    // the five 4 KiB pieces around it, and every one of its 32 sectors is read
+    // before the limit stops the second tries.
+    const Case cases[] = {{0, block, maxFailedReadsPerArea + 1}, {sector, sector + 16384, maxFailedReadsPerArea}};
+    for (const Case& c : cases) {
+        card_.badAreas = {{c.from, c.to}};
+        card_.failedReads = 0;
+        SectorRescue rescue(card_, sector);
+        const AreaRescue result = rescueBlock(rescue);
 
-    EXPECT_EQ(card_.failedReads, maxFailedReadsPerArea);
-    EXPECT_EQ(result.damage.unreadableBytes, static_cast<uint64_t>(block));
-    EXPECT_EQ(result.damage.places, 1u);
-    EXPECT_TRUE(areaHolds(expected(0, block)));
+        EXPECT_EQ(card_.failedReads, c.failedReads) << c.to;
+        EXPECT_EQ(result.damage.unreadableBytes, static_cast<uint64_t>(c.to - c.from));
+        EXPECT_EQ(result.damage.places, 1u);
+        EXPECT_TRUE(areaHolds(expected(c.from, c.to))) << c.to;
+    }
 }
 
 TEST_F(SectorRescueTest, stops_at_the_first_read_that_says_the_card_is_gone) {
@@ -107,9 +119,10 @@ TEST_F(SectorRescueTest, stops_at_the_first_read_that_says_the_card_is_gone) {
     const AreaRescue result = rescueBlock(rescue);
 
     EXPECT_EQ(result.stop, RescueStop::cardGone);
-    EXPECT_EQ(result.lastFailure.errorCode, ENXIO);
-    // The lower half is rescued first; the upper half's read ends it all.
-    EXPECT_EQ(card_.failedReads, 1 + 12 + 2 + 1);
+    EXPECT_EQ(result.lastFailure.error, platform::SystemError::posix(ENXIO));
+    // The 64 KiB pieces are read in card order: the first in the upper half
+    // ends it all, before the failed lower piece is split.
+    EXPECT_EQ(card_.failedReads, 1 + 1 + 1);
 }
 
 TEST_F(SectorRescueTest, stops_after_16_blocks_in_a_row_without_a_readable_sector) {
@@ -117,7 +130,8 @@ TEST_F(SectorRescueTest, stops_after_16_blocks_in_a_row_without_a_readable_secto
     SectorRescue rescue(card_, sector);
     // The header sectors of blocks, as the scan reads them; block 3 reads.
     const auto deadHeader = [&](int32_t b) {
-        return rescue.recover(b, b * block, area_.span().first(sector), ReadFailure{0, EIO}).stop;
+        const ReadFailure failure{0, platform::SystemError::posix(EIO)};
+        return rescue.recover(b, b * block, area_.span().first(sector), failure).stop;
     };
     for (int32_t b : {0, 1, 2}) EXPECT_EQ(deadHeader(b), RescueStop::none);
     for (int32_t b = 4; b < 4 + maxDeadBlocksInARow - 1; ++b) EXPECT_EQ(deadHeader(b), RescueStop::none) << b;

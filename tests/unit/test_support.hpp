@@ -101,14 +101,16 @@ public:
 
     platform::SeekResult seek(int64_t offset) override {
         seeks.push_back(offset);
-        if (const auto it = failingSeeks.find(offset); it != failingSeeks.end()) return {-1, it->second};
+        if (const auto it = failingSeeks.find(offset); it != failingSeeks.end())
+            return {-1, platform::SystemError::posix(it->second)};
         lastSeek_ = offset;
         return inner_->seek(offset);
     }
 
     platform::ReadResult read(std::byte* destination, uint32_t length) override {
         if (failingRead && failingRead->first == reads_) return failingRead->second;
-        if (const auto it = unreadable.find(lastSeek_); it != unreadable.end()) return {false, 0, it->second};
+        if (const auto it = unreadable.find(lastSeek_); it != unreadable.end())
+            return {false, 0, platform::SystemError::posix(it->second)};
         ++reads_;
         return inner_->read(destination, std::min(length, largestRead));
     }
