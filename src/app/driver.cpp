@@ -9,6 +9,8 @@
 #include "card/card_device.hpp"
 #include "export/compressor_count.hpp"
 #include "export/export_recordings.hpp"
+#include "output/file_plan.hpp"
+#include "output/zip_destination.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
 #include "platform/interrupt.hpp"
@@ -77,8 +79,13 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
                     const Checked& checked, const std::optional<exporting::Terminal>& terminal,
                     card::CardDevice& card, const scan::ScanResult& scan, exporting::ExportRescue& rescue) {
     if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
-    exporting::ExportRequest request{scan.table, card, options.zipPath, options.verbose,
-                                     exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
+    const output::FilePlan plan(scan.table, {options.secondsPerFile, options.guano, options.utcOffsetMinutes});
+    output::ZipDestination zip;
+    const bool opened = exporting::openArchive(zip, options.zipPath, console);
+    exporting::ExportRequest request{scan.table,      card,
+                                     zip,             plan,
+                                     opened,          options.zipPath,
+                                     options.verbose, exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
     request.deflate = exporting::deflateMode(std::getenv("QUILBEX_DEFLATE"));
     request.stopSignal = &platform::interruptSignal();
     request.terminal = terminal;
@@ -126,7 +133,7 @@ int reportRescue(platform::Console& console, const scan::ScanResult& scan, const
                                      exported.stop};
     if (scan.interrupted) summary.stop = card::RescueStop::interrupted;
     if (summary.stop == card::RescueStop::none) summary.stop = scan.rescue.stop;
-    exporting::printRescueReport(console, scan.table, summary);
+    exporting::printRescueReport(console, summary);
     return status == success && summary.anyUnreadable() ? failure : status;
 }
 

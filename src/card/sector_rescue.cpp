@@ -160,7 +160,11 @@ void AreaWalk::tallyDamage() {
     AreaDamage& damage = result_.damage;
     size_t lastEnd = 0;
     for (const Stretch& stretch : zeroFilled_) {
-        if (!damage.any() || lastEnd != stretch.start) ++damage.places;
+        if (!damage.any() || lastEnd != stretch.start) {
+            ++damage.places;
+            damage.runs.emplace_back(stretch.start, 0);
+        }
+        damage.runs.back().second += stretch.end - stretch.start;
         damage.unreadableBytes += stretch.end - stretch.start;
         lastEnd = stretch.end;
     }
@@ -180,6 +184,21 @@ std::optional<ReadFailure> AreaWalk::read(const Piece& piece) {
 }
 
 }  // namespace
+
+AreaDamage AreaDamage::within(size_t from, size_t to) const {
+    AreaDamage part;
+    for (const auto& [start, length] : runs) {
+        const size_t low = std::max(start, from);
+        const size_t high = std::min(start + length, to);
+        if (low >= high) continue;
+        part.runs.emplace_back(low, high - low);
+        part.unreadableBytes += high - low;
+        ++part.places;
+        part.startsUnreadable = part.startsUnreadable || low == from;
+        part.endsUnreadable = high == to;
+    }
+    return part;
+}
 
 SectorRescue::SectorRescue(platform::RawDevice& device, uint32_t sectorSize, const std::atomic<int>* stopSignal)
     : device_(device), sectorSize_(std::max<uint32_t>(sectorSize, 1)), stopSignal_(stopSignal) {}

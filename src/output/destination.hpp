@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/dos_time.hpp"
 #include "platform/system_error.hpp"
@@ -34,7 +35,9 @@ public:
     // close().
     virtual bool beginFile(const FileHeading& file) = 0;
     virtual bool write(std::span<const std::byte> bytes) = 0;
-    // Ends the file begun last: the length and CRC-32 of its own bytes.
+    // Ends the file begun last: the length and CRC-32 of its own bytes (the
+    // CRC-32 is worked out only for a destination that takes deflated data;
+    // the others get 0).
     virtual bool finishFile(uint64_t length, uint32_t crc) = 0;
 
     // Ends the destination with every file finished so far on the disk. True
@@ -43,6 +46,11 @@ public:
     virtual bool close() = 0;
 
     virtual platform::SystemError lastError() const = 0;
+
+    // Lines to print after the progress line of the file begun last, such
+    // as a start that could not be its date; none unless a destination has
+    // some.
+    virtual std::vector<std::string> fileWarnings() const { return {}; }
 };
 
 }  // namespace quilbex::output

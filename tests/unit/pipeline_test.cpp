@@ -21,8 +21,10 @@
 #include "archive_readers.hpp"
 #include "card/card_device.hpp"
 #include "export/export_recordings.hpp"
-#include "export/recording_name.hpp"
-#include "export/wav_header.hpp"
+#include "output/file_plan.hpp"
+#include "output/recording_name.hpp"
+#include "output/zip_destination.hpp"
+#include "wav/wav_header.hpp"
 #include "memory_card.hpp"
 #include "platform/diagnostic_log.hpp"
 #include "platform/dos_time.hpp"
@@ -105,14 +107,17 @@ ExportRun runExport(const std::shared_ptr<const CardImage>& image, const scan::R
     MergedConsole console;
     const platform::DiagnosticLog log(console.console(), true);
     card::CardDevice card(std::move(device), log);
-    ExportRequest request{table, card, zipPath, !terminal, threads, &stop};
-    request.terminal = terminal;
-    request.rescue = faults.rescue;
-    request.sectorSize = 512;
     // The archive is made new, so an earlier run's goes first, as an old
     // archive does once the user agreed.
     std::error_code ignored;
     std::filesystem::remove(zipPath, ignored);
+    const output::FilePlan plan(table, {});
+    output::ZipDestination zip;
+    const bool opened = openArchive(zip, zipPath, console.console());
+    ExportRequest request{table, card, zip, plan, opened, zipPath, !terminal, threads, &stop};
+    request.terminal = terminal;
+    request.rescue = faults.rescue;
+    request.sectorSize = 512;
     ExportRun run;
     const ExportResult result = exportRecordings(request, console.console(), log);
     run.status = result.status;
@@ -137,7 +142,7 @@ void expectSameRun(const ExportRun& run, const ExportRun& reference) {
 
 // The entry of recording k holding its first `blocksRead` blocks' payloads.
 std::string expectedEntry(const CardImage& image, int32_t k, int32_t blocksRead) {
-    const auto header = buildWavHeader(image.table.payloadBytes(k));
+    const auto header = wav::buildWavHeader(image.table.payloadBytes(k));
     std::string entry(reinterpret_cast<const char*>(header.data()), header.size());
     entry.append(reinterpret_cast<const char*>(image.payloads[static_cast<size_t>(k)].data()),
                  static_cast<size_t>(blocksRead) * scan::blockPayloadSize);
@@ -145,7 +150,7 @@ std::string expectedEntry(const CardImage& image, int32_t k, int32_t blocksRead)
 }
 
 std::string name(const CardImage& image, int32_t k) {
-    return recordingName(k, image.table.startTimes[static_cast<size_t>(k)]);
+    return output::recordingName(k, image.table.startTimes[static_cast<size_t>(k)]);
 }
 
 // The name as a regular expression.

@@ -1,0 +1,93 @@
+// The plan of files: pieces' sizes, names and start times.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "output/file_plan.hpp"
+#include "output/recording_name.hpp"
+#include "test_support.hpp"
+
+namespace quilbex::output {
+namespace {
+
+using testing::dosDateTime;
+
+constexpr uint64_t block = scan::blockPayloadSize;
+constexpr uint64_t second = 768000;
+
+// Recordings of the given block counts and MS-DOS start times.
+scan::RecordingTable tableOf(const std::vector<std::pair<int32_t, uint32_t>>& recordings) {
+    scan::RecordingTable table;
+    for (const auto& [blocks, start] : recordings) {
+        const auto k = static_cast<size_t>(table.recordingCount++);
+        table.blockBounds[k + 1] = table.blockBounds[k] + blocks;
+        table.startTimes[k] = start;
+    }
+    return table;
+}
+
+std::vector<PlannedFile> filesOf(const FilePlan& plan) {
+    std::vector<PlannedFile> files;
+    plan.forEach([&](const PlannedFile& file) {
+        files.push_back(file);
+        return true;
+    });
+    return files;
+}
+
+TEST(FilePlan, cuts_recordings_into_pieces_the_last_shorter_and_never_empty) {
+    // 5 blocks: 20971360 bytes, 27.3 s.
+    const auto table = tableOf({{5, dosDateTime(2017, 3, 5, 14, 7, 16)}, {0, dosDateTime(2017, 3, 5, 15, 0, 0)}});
+    struct Case {
+        uint32_t seconds;
+        std::vector<uint64_t> pieceBytes;
+    };
+    for (const auto& c : std::vector<Case>{{0, {5 * block, 0}},
+                                           {10, {10 * second, 10 * second, 5 * block - 20 * second, 0}},
+                                           {27, {27 * second, 5 * block - 27 * second, 0}},
+                                           {28, {5 * block, 0}}}) {
+        SCOPED_TRACE(c.seconds);
+        const FilePlan plan(table, {c.seconds, false, {}});
+        const auto files = filesOf(plan);
+        ASSERT_EQ(files.size(), c.pieceBytes.size());
+        EXPECT_EQ(plan.fileCount(), files.size());
+        uint64_t offset = 0;
+        uint64_t total = 0;
+        for (size_t i = 0; i < files.size(); ++i) {
+            const PlannedFile& file = files[i];
+            if (i > 0 && file.recording != files[i - 1].recording) offset = 0;
+            EXPECT_EQ(file.payloadOffset, offset);
+            EXPECT_EQ(file.payloadBytes, c.pieceBytes[i]);
+            EXPECT_EQ(file.offsetSeconds, static_cast<int64_t>(offset / second));
+            EXPECT_EQ(file.piece, c.seconds == 0 ? -1 : static_cast<int32_t>(offset / (c.seconds * second)));
+            EXPECT_EQ(file.heading.plannedSize, 56 + file.payloadBytes);
+            offset += file.payloadBytes;
+            total += file.heading.plannedSize;
+        }
+        EXPECT_EQ(plan.totalBytes(), total);
+    }
+}
+
+TEST(FilePlan, names_pieces_by_their_own_start_across_calendar_ends) {
+    // 5 blocks in pieces of 10 s: the second piece starts 10 s in.
+    for (const auto& [start, second] : std::vector<std::pair<uint32_t, std::string>>{
+             {dosDateTime(2017, 3, 5, 23, 59, 25), "wav0000_2017_03_06__00_00_00.wav"},    // midnight
+             {dosDateTime(2016, 12, 31, 23, 59, 28), "wav0000_2017_01_01__00_00_06.wav"},  // year's end
+             {dosDateTime(2016, 2, 28, 23, 59, 28), "wav0000_2016_02_29__00_00_06.wav"},   // leap day
+             {dosDateTime(2017, 2, 28, 23, 59, 28), "wav0000_2017_03_01__00_00_06.wav"},   // none
+             {dosDateTime(2017, 2, 30, 23, 59, 28), "wav0000_2017_02_30__23_59_56_001.wav"},  // no date
+             {dosDateTime(2017, 3, 5, 23, 59, 30), "wav0000_2017_03_05__23_59_60_001.wav"}}) {  // second 60
+        SCOPED_TRACE(second);
+        const auto table = tableOf({{5, start}});
+        const auto files = filesOf(FilePlan(table, {10, false, {}}));
+        ASSERT_EQ(files.size(), 3u);
+        EXPECT_EQ(files[1].heading.name, second);
+        EXPECT_EQ(files[1].heading.storedStart, start);
+        EXPECT_EQ(fileName(0, files[1].heading.start).substr(0, 28), second.substr(0, 28));
+    }
+}
+
+}  // namespace
+}  // namespace quilbex::output
