@@ -1,0 +1,19 @@
+#pragma once
+// Calendar arithmetic for the start times of pieces: the recorder's clock
+// has no time zone, so this is plain Gregorian counting, leap days included.
+
+#include <cstdint>
+
+#include "platform/dos_time.hpp"
+
+namespace quilbex::output {
+
+// A real date and time of day: month 1-12, a day the month has, 00:00:00 to
+// 23:59:59. A decoded MS-DOS value need not be one.
+bool isValidTime(const platform::CalendarTime& time);
+
+// A valid time plus seconds, carried across minutes, hours, days, months and
+// years.
+platform::CalendarTime addSeconds(const platform::CalendarTime& time, int64_t seconds);
+
+}  // namespace quilbex::output
