@@ -41,7 +41,8 @@ Survey survey(const std::string& folder, const output::FilePlan& plan) {
 std::string existingFolderOf(const std::string& folder) {
     if (platform::isDirectory(folder)) return folder;
     const std::string parent = directoryOf(folder);
-    return parent.empty() ? "." : parent;
+    if (!parent.empty()) return parent;
+    return folder.starts_with('/') || folder.starts_with('\\') ? folder.substr(0, 1) : ".";
 }
 
 bool fits(platform::Console& console, const std::string& folder, const Survey& files) {

@@ -27,10 +27,6 @@ std::string cannotMakeFolderText(const std::string& folder, platform::SystemErro
     return "Error: Can't make the folder " + folder + because(error);
 }
 
-std::string cannotWriteText(const std::string& folder, platform::SystemError error) {
-    return "Error: Can't write into " + folder + because(error);
-}
-
 std::string keptPartText(const std::string& partPath) { return "Unfinished file kept as " + partPath; }
 
 }  // namespace quilbex::app

@@ -13,7 +13,6 @@ std::string notEnoughRoomText(const std::string& folder, uint64_t needed, uint64
 // The largest file passes what a FAT file system holds.
 std::string tooLargeForFatText(const std::string& folder, const std::string& name, uint64_t bytes);
 std::string cannotMakeFolderText(const std::string& folder, platform::SystemError error);
-std::string cannotWriteText(const std::string& folder, platform::SystemError error);
 // The file cut short, left under its .part name.
 std::string keptPartText(const std::string& partPath);
 

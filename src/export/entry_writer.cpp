@@ -113,13 +113,12 @@ void EntryWriter::reportRecordingRead(const RecordingEnd& end, uint64_t length) 
 }
 
 void EntryWriter::reportAddFailure() {
-    reportZipFailure(console_);
+    reportDestinationFailure(console_, destination_);
     outcome_.status = ExportStatus::addFailed;
 }
 
-void reportZipFailure(platform::Console& console) {
-    console.errLine("");
-    console.errLine("Zip archive failure");
+void reportDestinationFailure(platform::Console& console, const output::Destination& destination) {
+    for (const auto& line : destination.failureLines()) console.errLine(line);
 }
 
 }  // namespace quilbex::exporting

@@ -67,7 +67,7 @@ private:
     uint32_t crc_ = 0;  // CRC-32 of the bytes stored
 };
 
-// What follows the progress line when the archive failed.
-void reportZipFailure(platform::Console& console);
+// What follows the progress line when the destination failed.
+void reportDestinationFailure(platform::Console& console, const output::Destination& destination);
 
 }  // namespace quilbex::exporting

@@ -1,6 +1,7 @@
 #include "output/folder_destination.hpp"
 
 #include "platform/folder.hpp"
+#include "zip/entry_time.hpp"
 
 namespace quilbex::output {
 namespace {
@@ -19,6 +20,9 @@ bool FolderDestination::beginFile(const FileHeading& file) {
     path_ = pathInFolder(folder_, file.name);
     start_ = file.start;
     plannedSize_ = file.plannedSize;
+    warnings_.clear();
+    if (platform::toDosDateTime(file.start).fileTimeError != 0)
+        warnings_ = zip::makeFileInfo(file.start, file.storedStart).warnings;
     // A .part left by an earlier run, or a link planted there, goes first.
     if (!fail(platform::removeFile(partPathOf(path_))) || !fail(file_.create(partPathOf(path_)))) return false;
     partMade_ = true;
@@ -45,6 +49,11 @@ bool FolderDestination::finishFile(uint64_t length, uint32_t) {
 bool FolderDestination::close() {
     if (partMade_) keepPart();
     return !error_.any();
+}
+
+std::vector<std::string> FolderDestination::failureLines() const {
+    const std::string cause = platform::systemErrorLine(error_);
+    return {"", "Error: Can't write into " + folder_ + (cause.empty() ? "" : ": " + cause)};
 }
 
 bool FolderDestination::fail(platform::SystemError error) {

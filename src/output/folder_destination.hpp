@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "output/destination.hpp"
 #include "platform/output_file.hpp"
@@ -29,6 +30,10 @@ public:
     bool finishFile(uint64_t length, uint32_t crc) override;
     bool close() override;
     platform::SystemError lastError() const override { return error_; }
+    std::vector<std::string> failureLines() const override;
+    // A start that is no valid date leaves the file at the time of writing,
+    // with the warning a zip entry's date gets.
+    std::vector<std::string> fileWarnings() const override { return warnings_; }
 
     // The path of the file left under its .part name; empty when none was.
     const std::string& keptPart() const { return keptPart_; }
@@ -48,6 +53,7 @@ private:
     bool partMade_ = false;     // its .part file is ours: made, and not yet renamed
     platform::SystemError error_;
     std::string keptPart_;
+    std::vector<std::string> warnings_;  // of the file begun last
 };
 
 }  // namespace quilbex::output
