@@ -168,7 +168,7 @@ int reportRescue(platform::Console& console, const scan::ScanResult& scan, const
                                      exported.stop};
     if (scan.interrupted) summary.stop = card::RescueStop::interrupted;
     if (summary.stop == card::RescueStop::none) summary.stop = scan.rescue.stop;
-    exporting::printRescueReport(console, scan.table, summary);
+    exporting::printRescueReport(console, summary);
     return status == success && summary.anyUnreadable() ? failure : status;
 }
 

@@ -110,7 +110,11 @@ void AreaWalk::split(const Piece& piece) {
 void AreaWalk::zeroFill(const Piece& piece) {
     std::memset(area_.data() + piece.start, 0, piece.length);
     AreaDamage& damage = result_.damage;
-    if (!damage.any() || lastUnreadableEnd_ != piece.start) ++damage.places;
+    if (!damage.any() || lastUnreadableEnd_ != piece.start) {
+        ++damage.places;
+        damage.runs.emplace_back(piece.start, 0);
+    }
+    damage.runs.back().second += piece.length;
     damage.unreadableBytes += piece.length;
     damage.startsUnreadable = damage.startsUnreadable || piece.start == 0;
     lastUnreadableEnd_ = piece.start + piece.length;
@@ -129,6 +133,21 @@ std::optional<ReadFailure> AreaWalk::read(const Piece& piece) {
 }
 
 }  // namespace
+
+AreaDamage AreaDamage::within(size_t from, size_t to) const {
+    AreaDamage part;
+    for (const auto& [start, length] : runs) {
+        const size_t low = std::max(start, from);
+        const size_t high = std::min(start + length, to);
+        if (low >= high) continue;
+        part.runs.emplace_back(low, high - low);
+        part.unreadableBytes += high - low;
+        ++part.places;
+        part.startsUnreadable = part.startsUnreadable || low == from;
+        part.endsUnreadable = high == to;
+    }
+    return part;
+}
 
 SectorRescue::SectorRescue(platform::RawDevice& device, uint32_t sectorSize, const std::atomic<int>* stopSignal)
     : device_(device), sectorSize_(std::max<uint32_t>(sectorSize, 1)), stopSignal_(stopSignal) {}

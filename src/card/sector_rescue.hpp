@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
+#include <vector>
 
 #include "card/sector_reader.hpp"
 #include "platform/aligned_buffer.hpp"
@@ -40,8 +42,13 @@ struct AreaDamage {
     uint32_t places = 0;            // runs of adjacent unreadable sectors
     bool startsUnreadable = false;  // the area's first sector is unreadable
     bool endsUnreadable = false;    // and its last
+    // The places, in order: their offset in the area and their length.
+    std::vector<std::pair<size_t, size_t>> runs;
 
     bool any() const { return unreadableBytes != 0; }
+
+    // The damage of [from, to) of the area alone.
+    AreaDamage within(size_t from, size_t to) const;
 };
 
 struct AreaRescue {

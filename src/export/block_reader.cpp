@@ -105,7 +105,7 @@ BlockReader::Step BlockReader::loadBlock(int32_t block, std::span<const std::byt
     }
     buffer_ = buffer;
     bufferBlock_ = block;
-    fileDamage_ += damage_.sectors.unreadableBytes;
+    heldDamage_ = damage_;
     cutter_.placeLead(buffer->payload(), header);
     return Step::read;
 }
@@ -171,6 +171,15 @@ std::optional<uint64_t> BlockReader::cutChunk(const output::PlannedFile& file, u
     BlockCutter::cut(*chunk, file.recording, buffer_->payload(), start, stop, leadHeader.size(), history);
     if (chunk->first) chunk->file = file;
     if (start == 0) chunk->damage = std::exchange(damage_, {});
+    if ((start == 0 || position == file.payloadOffset) && heldDamage_.sectors.any()) {
+        // The block's own header and trailer go with the file of the payload beside them.
+        const size_t fileStop = static_cast<size_t>(std::min(end - blockStart, payloadSize));
+        const auto from = start == 0 ? 0 : static_cast<size_t>(scan::blockHeaderSize) + start;
+        const auto to = fileStop == payloadSize ? static_cast<size_t>(scan::blockSize)
+                                                : static_cast<size_t>(scan::blockHeaderSize) + fileStop;
+        chunk->fileDamage = {heldDamage_.block, heldDamage_.sectors.within(from, to)};
+        fileDamage_ += chunk->fileDamage.sectors.unreadableBytes;
+    }
     chunk->last = blockStart + stop == end && !plan_.options().guano;
     chunk->endsRecording = chunk->last && endsRecording(file);
     chunk->block = buffer_;

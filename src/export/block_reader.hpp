@@ -68,6 +68,8 @@ private:
     int32_t bufferBlock_ = 0;  // meaningful with buffer_
     // The damage of the block just read, for its first chunk.
     BlockDamage damage_;
+    // The damage of the block in hand.
+    BlockDamage heldDamage_;
     // The bytes the rescue zero-filled in the blocks read for the file being read.
     uint64_t fileDamage_ = 0;
 };

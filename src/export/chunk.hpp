@@ -46,6 +46,7 @@ struct Chunk {
         endsRecording = false;
         end = {};
         damage = {};
+        fileDamage = {};
         data = {};
         history = {};
         block = nullptr;
@@ -65,6 +66,8 @@ struct Chunk {
     RecordingEnd end;           // meaningful when endsRecording
     output::PlannedFile file;   // meaningful when first
     BlockDamage damage;  // on the first chunk cut from a block with unreadable sectors
+    // On a file's first chunk in such a block: the part of its damage in the file.
+    BlockDamage fileDamage;
     std::span<const std::byte> data;     // empty only for the last chunk of a file cut short
     std::span<const std::byte> history;  // empty for a file's first chunk, and for one after its own bytes
     BlockBuffer* block = nullptr;        // holds data and history; null when they lie in ownBytes

@@ -24,6 +24,7 @@ bool EntryWriter::take(const WriterTask& task) {
     length_ += chunk.data.size();
     progress_.advance(chunk.data.size());
     if (chunk.damage.sectors.any()) rescue_.addBlock(chunk.damage);
+    if (chunk.fileDamage.sectors.any()) rescue_.addToFile(chunk.fileDamage);
     return chunk.last ? finishEntry(chunk) : continueEntry(chunk);
 }
 
@@ -36,7 +37,7 @@ void EntryWriter::beginFile(const output::PlannedFile& file) {
     length_ = 0;
     crc_ = 0;
     progress_.begin(number_, name_);
-    if (file.piece <= 0) rescue_.beginRecording(file.recording);
+    rescue_.beginFile(file.recording, name_);
 }
 
 bool EntryWriter::continueEntry(const Chunk& chunk) {
@@ -57,6 +58,7 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
     const bool readingStopped = reason == Reason::readFailed || reason == Reason::interrupted;
     if (!readingStopped) reportRecordingRead(chunk.end, length_);
     const bool stored = begun_ && write(chunk) && destination_.finishFile(length_, crc_);
+    rescue_.endFile();
     if (chunk.endsRecording) rescue_.endRecording(stored && !readingStopped);
     if (reason == Reason::readFailed) {
         outcome_.status = ExportStatus::readFailed;

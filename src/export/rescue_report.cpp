@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "output/recording_name.hpp"
 
 namespace quilbex::exporting {
 namespace {
@@ -41,8 +40,8 @@ std::string summaryLine(const RescueSummary& summary) {
 
 }  // namespace
 
-void RescueTally::beginRecording(int32_t k) {
-    current_ = {k, 0, 0};
+void RescueTally::beginFile(int32_t k, const std::string& name) {
+    current_ = {k, 0, 0, name};
     runReachesBlock_.reset();
 }
 
@@ -51,6 +50,10 @@ void RescueTally::addBlock(const BlockDamage& damage) {
     if (verbose_)
         console_.outLine("Block " + std::to_string(damage.block) + ": " +
                          unreadable(sectors.unreadableBytes, sectors.places) + ", zero-filled");
+}
+
+void RescueTally::addToFile(const BlockDamage& damage) {
+    const card::AreaDamage& sectors = damage.sectors;
     const bool continuesPlace = sectors.startsUnreadable && runReachesBlock_ == damage.block;
     current_.unreadableBytes += sectors.unreadableBytes;
     current_.places += sectors.places - (continuesPlace ? 1 : 0);
@@ -58,19 +61,19 @@ void RescueTally::addBlock(const BlockDamage& damage) {
     if (sectors.endsUnreadable) runReachesBlock_ = damage.block + 1;
 }
 
+void RescueTally::endFile() {
+    if (current_.unreadableBytes != 0) result_.damaged.push_back(current_);
+}
+
 void RescueTally::endRecording(bool storedWhole) {
     if (storedWhole) ++result_.storedWhole;
-    if (current_.unreadableBytes != 0) result_.damaged.push_back(current_);
 }
 
 bool RescueSummary::anyUnreadable() const { return unreadableOutside != 0 || !exported.damaged.empty(); }
 
-void printRescueReport(platform::Console& console, const scan::RecordingTable& table, const RescueSummary& summary) {
-    for (const auto& recording : summary.exported.damaged) {
-        const uint32_t startTime = table.startTimes[static_cast<size_t>(recording.recording)];
-        console.errLine("Damaged file: " + output::recordingName(recording.recording, startTime) + ", " +
-                        unreadable(recording.unreadableBytes, recording.places));
-    }
+void printRescueReport(platform::Console& console, const RescueSummary& summary) {
+    for (const auto& file : summary.exported.damaged)
+        console.errLine("Damaged file: " + file.name + ", " + unreadable(file.unreadableBytes, file.places));
     console.errLine(summaryLine(summary));
 }
 

@@ -1,10 +1,12 @@
 #pragma once
 // What the rescue (option -r) tells the user: with -V one line per block with
-// unreadable sectors, as the blocks are stored; at the end one line per
-// recording with unreadable sectors and a summary, on standard error.
+// unreadable sectors, as the blocks are stored; at the end one line per file
+// (a recording, or a piece of one) with unreadable sectors and a summary, on
+// standard error.
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "card/sector_rescue.hpp"
@@ -18,25 +20,29 @@ struct DamagedRecording {
     int32_t recording = 0;
     uint64_t unreadableBytes = 0;  // zero-filled, in whole card sectors
     uint32_t places = 0;           // runs of adjacent unreadable sectors
+    std::string name;              // of the file that holds them
 };
 
 // What the export met, as the writer stored the entries.
 struct ExportRescue {
-    std::vector<DamagedRecording> damaged;  // in entry order
+    std::vector<DamagedRecording> damaged;  // in file order
     // Entries stored whole: not those cut short where the reading stopped.
     int32_t storedWhole = 0;
     card::RescueStop stop = card::RescueStop::none;
 };
 
-// Collects the damage of each entry as the writer stores it. Runs on the
+// Collects the damage of each file as the writer stores it. Runs on the
 // writer's thread.
 class RescueTally {
 public:
     RescueTally(platform::Console& console, bool verbose) : console_(console), verbose_(verbose) {}
 
-    void beginRecording(int32_t k);
-    // With -V, prints the block's line.
+    void beginFile(int32_t k, const std::string& name);
+    // With -V, prints the line of a block with unreadable sectors.
     void addBlock(const BlockDamage& damage);
+    // The unreadable sectors of a block that lie in the file.
+    void addToFile(const BlockDamage& damage);
+    void endFile();
     void endRecording(bool storedWhole);
     void stop(card::RescueStop why) { result_.stop = why; }
 
@@ -64,6 +70,6 @@ struct RescueSummary {
 };
 
 // One line per damaged recording, then the summary, on standard error.
-void printRescueReport(platform::Console& console, const scan::RecordingTable& table, const RescueSummary& summary);
+void printRescueReport(platform::Console& console, const RescueSummary& summary);
 
 }  // namespace quilbex::exporting
