@@ -133,8 +133,8 @@ int exportToFolder(platform::Console& console, const platform::DiagnosticLog& lo
     const std::string folder = folderPath(options.zipPath);
     if (!folderReady(console, folder, plan)) return failure;
     output::FolderDestination destination(folder);
-    const int status =
-        exitStatus(console, exportThrough(console, log, options, terminal, card, scan, plan, destination, true, rescue));
+    const auto ended = exportThrough(console, log, options, terminal, card, scan, plan, destination, true, rescue);
+    const int status = exitStatus(console, ended);
     if (!destination.keptPart().empty()) console.errLine(keptPartText(destination.keptPart()));
     return status;
 }

@@ -1,5 +1,6 @@
 // The driver's own rules: where the archive's directory is, which answer
-// lets an existing archive be replaced, and that nothing else is replaced.
+// lets an existing archive be replaced, and that nothing else is replaced;
+// how a folder export (-d) knows its folder and a FAT file system.
 // The passes themselves are run black-box by tests/e2e/test_cli.py.
 
 #include <signal.h>
