@@ -95,8 +95,13 @@ int main(int argc, char** argv) {
         });
         const auto blockHeader = b == 0 ? std::span<const std::byte>(header) : std::span<const std::byte>();
         cutter.placeLead(payload, blockHeader);
-        for (size_t piece = 0; ok && piece < exporting::BlockCutter::chunksPerBlock; ++piece) {
-            exporting::BlockCutter::cut(chunk, 0, payload, piece, blockHeader.size(), b + 1 == blocks);
+        constexpr auto payloadSize = static_cast<size_t>(scan::blockPayloadSize);
+        for (size_t start = 0; ok && start < payloadSize;) {
+            const size_t stop = exporting::BlockCutter::nextCut(start, payloadSize);
+            const size_t history = start == 0 && b == 0 ? 0 : exporting::Chunk::historyCapacity;
+            exporting::BlockCutter::cut(chunk, 0, payload, start, stop, start == 0 ? blockHeader.size() : 0, history);
+            chunk.last = b + 1 == blocks && stop == payloadSize;
+            start = stop;
             charge(costs.compress, [&] { compressor.compress(chunk); return 0; });
             crc = crc32_combine(crc, chunk.crc, static_cast<z_off_t>(chunk.data.size()));
             costs.entryBytes += chunk.data.size();

@@ -1,8 +1,9 @@
 #pragma once
-// The per-recording progress output, in one of three forms: with -V a line
-// per recording; otherwise one line rewritten in place, which on a terminal
-// also shows the bytes done, the read rate and the time left, is redrawn
-// while a recording is read, and is followed by a summary at the end.
+// The per-file progress output, in one of three forms: with -V a line per
+// file (a recording, or a piece of one); otherwise one line rewritten in
+// place, which on a terminal also shows the bytes done, the read rate and the
+// time left, is redrawn while a file is read, and is followed by a summary at
+// the end.
 
 #include <cstdint>
 #include <functional>

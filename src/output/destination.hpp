@@ -35,7 +35,9 @@ public:
     // close().
     virtual bool beginFile(const FileHeading& file) = 0;
     virtual bool write(std::span<const std::byte> bytes) = 0;
-    // Ends the file begun last: the length and CRC-32 of its own bytes.
+    // Ends the file begun last: the length and CRC-32 of its own bytes (the
+    // CRC-32 is worked out only for a destination that takes deflated data;
+    // the others get 0).
     virtual bool finishFile(uint64_t length, uint32_t crc) = 0;
 
     // Ends the destination with every file finished so far on the disk. True

@@ -201,15 +201,12 @@ TEST(CommandLine, rejects_a_missing_or_invalid_value) {
              {{"-s", "1.5", "E:", "out.zip"}, "-s: 1.5"},
              {{"-s", "x", "E:", "out.zip"}, "-s: x"},
              {{"-s", "86401", "E:", "out.zip"}, "-s: 86401"},
-             {{"-s", "+5", "E:", "out.zip"}, "-s: +5"},
              {{"-s", "-h"}, "-s: -h"},
              {{"E:", "out.zip", "-s"}, "-s: "},
              {{"-z", "5", "E:", "out.zip"}, "-z: 5"},
              {{"-z", "+14:30", "E:", "out.zip"}, "-z: +14:30"},
-             {{"-z", "-12:15", "E:", "out.zip"}, "-z: -12:15"},
              {{"-z", "+01:10", "E:", "out.zip"}, "-z: +01:10"},
              {{"-z", "02:00", "E:", "out.zip"}, "-z: 02:00"},
-             {{"-z", "+2:00", "E:", "out.zip"}, "-z: +2:00"},
              {{"E:", "out.zip", "-z"}, "-z: "}}) {
         SCOPED_TRACE(message);
         const Parsed parsed = parse(words);
