@@ -4,12 +4,15 @@
 #include <optional>
 
 #include "app/elapsed_time.hpp"
+#include "app/folder_checks.hpp"
+#include "app/folder_texts.hpp"
 #include "app/options.hpp"
 #include "app/texts.hpp"
 #include "card/card_device.hpp"
 #include "export/compressor_count.hpp"
 #include "export/export_recordings.hpp"
 #include "output/file_plan.hpp"
+#include "output/folder_destination.hpp"
 #include "output/zip_destination.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
@@ -58,32 +61,30 @@ struct Checked {
     bool replaceOldArchive = false;  // the user agreed to replace what is at the archive path
 };
 
-// Checks made before the card is opened: the archive's directory, the card's
-// size and leave to replace an old archive.
+// Checks made before the card is opened: the archive's directory (the
+// folder's parent with -d), the card's size and leave to replace an old
+// archive; a folder's files are checked once the scan has found them.
 Checked checkBeforeOpening(platform::Console& console, const Options& options) {
-    if (!archiveDirectoryExists(console, options.zipPath)) return {};
+    if (!archiveDirectoryExists(console, options.folder ? folderPath(options.zipPath) : options.zipPath)) return {};
     const int64_t cardSize = card::getDriveSize(console, options.drive);
     if (cardSize == 0) {
         console.errLine("Drive size unknown");
         return {};
     }
-    if (!platform::existsAsNonDirectory(options.zipPath)) return {cardSize, false};
+    if (options.folder || !platform::existsAsNonDirectory(options.zipPath)) return {cardSize, false};
     if (!confirmOverwrite(console)) return {};
     return {cardSize, true};
 }
 
-// The status of the export; `rescue` receives what its rescue met. Only what
-// the user agreed to replace is deleted: anything that appears at the archive
-// path later makes the archive's creation fail.
-int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                    const Checked& checked, const std::optional<exporting::Terminal>& terminal,
-                    card::CardDevice& card, const scan::ScanResult& scan, exporting::ExportRescue& rescue) {
-    if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
-    const output::FilePlan plan(scan.table, {options.secondsPerFile, options.guano, options.utcOffsetMinutes});
-    output::ZipDestination zip;
-    const bool opened = exporting::openArchive(zip, options.zipPath, console);
+// The export of the plan's files through the destination; `rescue`
+// receives what its rescue met.
+exporting::ExportStatus exportThrough(platform::Console& console, const platform::DiagnosticLog& log,
+                                      const Options& options, const std::optional<exporting::Terminal>& terminal,
+                                      card::CardDevice& card, const scan::ScanResult& scan,
+                                      const output::FilePlan& plan, output::Destination& destination, bool opened,
+                                      exporting::ExportRescue& rescue) {
     exporting::ExportRequest request{scan.table,      card,
-                                     zip,             plan,
+                                     destination,     plan,
                                      opened,          options.zipPath,
                                      options.verbose, exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
     request.deflate = exporting::deflateMode(std::getenv("QUILBEX_DEFLATE"));
@@ -93,18 +94,50 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
     request.sectorSize = scan.sectorSize;
     const auto result = exporting::exportRecordings(request, console, log);
     rescue = result.rescue;
-    switch (result.status) {
+    return result.status;
+}
+
+// The exit status of an export that ended so; its messages are printed.
+int exitStatus(platform::Console& console, exporting::ExportStatus status) {
+    switch (status) {
     case exporting::ExportStatus::completed:
         return success;
     case exporting::ExportStatus::addFailed:
-        console.outLine("Error:: Can't add file to zip.");
-        return failure;
     case exporting::ExportStatus::readFailed:
         return failure;
     case exporting::ExportStatus::interrupted:
         return reportInterrupted(console);
     }
     return failure;
+}
+
+// The status of the export into a zip. Only what the user agreed to replace
+// is deleted: anything that appears at the archive path later makes the
+// archive's creation fail.
+int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
+                    const Checked& checked, const std::optional<exporting::Terminal>& terminal,
+                    card::CardDevice& card, const scan::ScanResult& scan, const output::FilePlan& plan,
+                    exporting::ExportRescue& rescue) {
+    if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
+    output::ZipDestination zip;
+    const bool opened = exporting::openArchive(zip, options.zipPath, console);
+    const auto status = exportThrough(console, log, options, terminal, card, scan, plan, zip, opened, rescue);
+    if (status == exporting::ExportStatus::addFailed) console.outLine("Error:: Can't add file to zip.");
+    return exitStatus(console, status);
+}
+
+// The status of the export into a folder (-d), refused before its first
+// byte when its checks fail. A file cut short is named last.
+int exportToFolder(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
+                   const std::optional<exporting::Terminal>& terminal, card::CardDevice& card,
+                   const scan::ScanResult& scan, const output::FilePlan& plan, exporting::ExportRescue& rescue) {
+    const std::string folder = folderPath(options.zipPath);
+    if (!folderReady(console, folder, plan)) return failure;
+    output::FolderDestination destination(folder);
+    const auto ended = exportThrough(console, log, options, terminal, card, scan, plan, destination, true, rescue);
+    const int status = exitStatus(console, ended);
+    if (!destination.keptPart().empty()) console.errLine(keptPartText(destination.keptPart()));
+    return status;
 }
 
 // The status of the run from the end of the scan on.
@@ -121,7 +154,10 @@ int exportFound(platform::Console& console, const platform::DiagnosticLog& log, 
         return failure;
     }
     const auto terminal = liveTerminal(options);
-    const int status = exportToArchive(console, log, options, checked, terminal, card, scan, rescue);
+    const output::FilePlan plan(scan.table, {options.secondsPerFile, options.guano, options.utcOffsetMinutes});
+    const int status = options.folder ? exportToFolder(console, log, options, terminal, card, scan, plan, rescue)
+                                      : exportToArchive(console, log, options, checked, terminal, card, scan, plan,
+                                                        rescue);
     if (status == success) reportElapsedTime(console, options, terminal.has_value(), start);
     return status;
 }

@@ -115,14 +115,12 @@ void EntryWriter::reportRecordingRead(const RecordingEnd& end, uint64_t length) 
 }
 
 void EntryWriter::reportAddFailure() {
-    reportZipFailure(console_, destination_.lastError());
+    reportDestinationFailure(console_, destination_);
     outcome_.status = ExportStatus::addFailed;
 }
 
-void reportZipFailure(platform::Console& console, platform::SystemError error) {
-    console.errLine("");
-    console.errLine("Zip archive failure");
-    reportArchiveError(console, error);
+void reportDestinationFailure(platform::Console& console, const output::Destination& destination) {
+    for (const auto& line : destination.failureLines()) console.errLine(line);
 }
 
 void reportArchiveError(platform::Console& console, platform::SystemError error) {

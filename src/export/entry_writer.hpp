@@ -68,9 +68,8 @@ private:
     uint32_t crc_ = 0;  // CRC-32 of the bytes stored
 };
 
-// What follows the progress line when the archive failed, with the
-// system's reason for it.
-void reportZipFailure(platform::Console& console, platform::SystemError error);
+// What follows the progress line when the destination failed.
+void reportDestinationFailure(platform::Console& console, const output::Destination& destination);
 // The system's reason for a failure of the archive, on a line of its own;
 // nothing when the failure was no system call's.
 void reportArchiveError(platform::Console& console, platform::SystemError error);

@@ -30,7 +30,7 @@ ExportResult exportRecordings(const ExportRequest& request, platform::Console& c
     // A destination that could not be finished whole fails the export as a
     // refused file does, unless that failure was told already.
     if (!request.destination.close() && request.destinationOpen && outcome.status != ExportStatus::addFailed) {
-        reportZipFailure(console, request.destination.lastError());
+        reportDestinationFailure(console, request.destination);
         if (outcome.status == ExportStatus::completed) outcome.status = ExportStatus::addFailed;
     }
     if (outcome.readFailure) card::reportReadFailure(console, *outcome.readFailure);

@@ -31,7 +31,9 @@
 // file's chunks end to end are one deflate stream, and the output is the
 // same byte for byte for any number of compressors. One compressor is the
 // same code with N = 1. A destination that takes the files' own bytes (a
-// folder) gets no deflate work done: the compressors just pass the chunks on.
+// folder) gets no deflate work done: the compressors just pass the chunks on,
+// and the writer, which writes the bytes from the block buffer, is the one
+// that lets go of it.
 // A file whose recording ends early gets an empty last chunk (just the final
 // block, or its metadata chunk), or its header alone when no block was read.
 // Compressors run at a lower priority than the reader, so that when the
@@ -100,7 +102,8 @@ namespace quilbex::exporting {
 namespace {
 
 // A destination that takes the files' own bytes gets them as they were read:
-// the chunks are merely passed on, in the same order.
+// the chunks are merely passed on, in the same order, and their data stays
+// in the block buffer, which the writer lets go of once it has written it.
 void compressChunks(BoundedQueue<Chunk*>& queue, DeflateMode mode, bool deflate) {
     // The reader comes first: a card kept waiting is time lost for good.
     platform::lowerCurrentThreadPriority();
@@ -108,7 +111,7 @@ void compressChunks(BoundedQueue<Chunk*>& queue, DeflateMode mode, bool deflate)
     while (const auto chunk = queue.pop()) {
         if (deflate) compressor.compress(**chunk);
         // The writer may reuse the chunk once it is marked compressed.
-        if ((*chunk)->block) (*chunk)->block->release();
+        if (deflate && (*chunk)->block) (*chunk)->block->release();
         (*chunk)->compressed.set();
     }
 }
@@ -153,6 +156,7 @@ WriterOutcome runPipeline(const ExportRequest& request, Progress& progress, plat
     EntryWriter writer(request.table, request.destination, progress, rescue, console, log);
     while (const auto task = nextTask(writeQueue, progress)) {
         const bool goOn = writer.take(*task);
+        if (!deflate && task->chunk && task->chunk->block) task->chunk->block->release();
         if (task->chunk) pool.release(task->chunk);
         if (!goOn) {
             writeQueue.cancel();

@@ -47,6 +47,10 @@ public:
 
     virtual platform::SystemError lastError() const = 0;
 
+    // The lines that follow the progress line once the destination failed,
+    // on standard error.
+    virtual std::vector<std::string> failureLines() const = 0;
+
     // Lines to print after the progress line of the file begun last, such
     // as a start that could not be its date; none unless a destination has
     // some.

@@ -22,4 +22,11 @@ bool ZipDestination::close() { return zip_.close(); }
 
 platform::SystemError ZipDestination::lastError() const { return zip_.lastError(); }
 
+// With the system's reason for it, when a system call failed.
+std::vector<std::string> ZipDestination::failureLines() const {
+    std::vector<std::string> lines{"", "Zip archive failure"};
+    if (zip_.lastError().any()) lines.push_back(platform::systemErrorLine(zip_.lastError()));
+    return lines;
+}
+
 }  // namespace quilbex::output

@@ -23,6 +23,7 @@ public:
     bool finishFile(uint64_t length, uint32_t crc) override;
     bool close() override;
     platform::SystemError lastError() const override;
+    std::vector<std::string> failureLines() const override;
     std::vector<std::string> fileWarnings() const override { return warnings_; }
 
 private:

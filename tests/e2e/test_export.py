@@ -2,7 +2,9 @@
 (Python's zipfile and wave, unzip, soxi, sndfile-info), the same archive and
 output for any QUILBEX_THREADS, the progress output byte for byte and start
 times that are no valid date, the archive flushed to the device before the
-run ends (seen through strace). A recording skipped after a refused seek cannot
+run ends (seen through strace); the folder export (-d) read back file by
+file, with its times, its one question and the links it never follows. A
+recording skipped after a refused seek cannot
 be made through the binary; tests/unit/pipeline_test.cpp covers it.
 Needs QUILBEX_BIN and QUILBEX_MKCARD."""
 
@@ -12,11 +14,12 @@ import re
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 import wave
 import zipfile
 
-from quilbex_support import binary, make_card, run, temp_dir
+from quilbex_support import PROMPT, binary, file_state, make_card, run, temp_dir
 
 PAYLOAD = 4 * 1024 * 1024 - 32  # bytes of audio per block
 HEADER = 56
@@ -189,6 +192,79 @@ class FlushTest(ExportTestCase):
         self.assertGreater(last_output, fsync, "the elapsed time was told before the archive was flushed")
 
 
+def local_time(date_time):
+    """The seconds since the epoch of a date and time read as local time."""
+    return int(time.mktime((*date_time, 0, 0, -1)))
+
+
+class FolderExportTest(ExportTestCase):
+    STARTS = [(2017, 3, 5, 14, 7, 32), (2017, 3, 5, 14, 8, 32), (2017, 3, 5, 14, 9, 32)]
+
+    def folder(self):
+        path = os.path.join(temp_dir(self), "night-1")
+        return path
+
+    def assertWhole(self, folder, k):
+        """File k is its WAV header and the card's payload, nothing else."""
+        path = os.path.join(folder, NAMES[k])
+        self.assertFalse(os.path.islink(path), path)
+        with open(path, "rb") as f:
+            data = f.read()
+        self.assertEqual(data[:4] + data[8:16], b"RIFFWAVEfmt ", path)
+        self.assertEqual(len(data), HEADER + len(self.payloads[k]), path)
+        self.assertTrue(data[HEADER:] == self.payloads[k], f"{path} differs from the card's payload")
+        with wave.open(path) as w:
+            self.assertEqual(w.getnframes(), len(self.payloads[k]) // 2, path)
+
+    def test_files_hold_header_and_payload_stamped_with_their_start_times(self):
+        for typed in ("{}", "{}/"):
+            folder = self.folder()
+            status, out, err = run(["-d", "-V", self.card, typed.format(folder)])
+            self.assertEqual((status, err), (0, b""), out)
+            self.assertEqual(sorted(os.listdir(folder)), NAMES)
+            for k, start in enumerate(self.STARTS):
+                self.assertWhole(folder, k)
+                self.assertEqual(os.stat(os.path.join(folder, NAMES[k])).st_mtime, local_time(start))
+
+    def test_existing_files_are_replaced_only_after_one_yes(self):
+        for answer, status in ((b"n\n", 1), (b"y\n", 0)):
+            folder = self.folder()
+            os.mkdir(folder)
+            for name in (NAMES[0], NAMES[2], "notes.txt"):
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(b"older")
+            before = {name: file_state(os.path.join(folder, name)) for name in os.listdir(folder)}
+            result = run(["-d", self.card, folder], stdin=answer)
+            self.assertEqual(result[0], status, result)
+            self.assertEqual(result[1].count(PROMPT), 1, result[1])
+            after = {name: file_state(os.path.join(folder, name)) for name in os.listdir(folder)}
+            self.assertEqual(after["notes.txt"], before["notes.txt"])
+            if status:
+                self.assertEqual(after, before)
+            else:
+                self.assertEqual(sorted(after), sorted(NAMES + ["notes.txt"]))
+                for k in range(3):
+                    self.assertWhole(folder, k)
+
+    def test_links_at_part_and_final_names_are_replaced_never_followed(self):
+        folder = self.folder()
+        os.mkdir(folder)
+        victims = [os.path.join(os.path.dirname(folder), f"victim{k}") for k in range(3)]
+        for victim in victims:
+            with open(victim, "wb") as f:
+                f.write(b"someone's file")
+        os.symlink(victims[0], os.path.join(folder, NAMES[0] + ".part"))
+        os.symlink(victims[1], os.path.join(folder, NAMES[1]))
+        os.symlink(os.path.join(folder, "nowhere"), os.path.join(folder, NAMES[2] + ".part"))
+        before = [file_state(victim) for victim in victims]
+        status, out, err = run(["-d", self.card, folder], stdin=b"y\n")
+        self.assertEqual((status, err), (0, b""), out)
+        self.assertEqual([file_state(victim) for victim in victims], before)
+        self.assertEqual(sorted(os.listdir(folder)), NAMES)
+        for k in range(3):
+            self.assertWhole(folder, k)
+
+
 class InvalidStartTimeTest(unittest.TestCase):
     def setUp(self):
         binary("QUILBEX_BIN")
@@ -210,6 +286,11 @@ class InvalidStartTimeTest(unittest.TestCase):
             self.assertIsNone(archive.testzip())
             self.assertEqual([(i.filename, i.date_time) for i in archive.infolist()],
                              [(names[0], (2017, 3, 5, 14, 7, 60)), (names[1], (2017, 13, 5, 14, 7, 32))])
+        folder = os.path.join(self.dir, "night-1")
+        written = time.time()
+        self.assertEqual(run(["-d", card, folder])[0], 0)
+        for name in names:
+            self.assertAlmostEqual(os.stat(os.path.join(folder, name)).st_mtime, written, delta=60)
 
 
 if __name__ == "__main__":

@@ -10,13 +10,18 @@ on the next line, then "Error:: Can't add file to zip.", exit with status 1
 without crashing or hanging, and leave a valid archive holding every
 completed recording; it must write nothing anywhere but the archive path.
 Failing to write the central directory is such a failure too, and the
-archive then keeps the recordings its directory has room for. Needs root (mount) but for the size limit, QUILBEX_BIN and
-QUILBEX_MKCARD.
+archive then keeps the recordings its directory has room for. A folder
+export (-d) refuses before its first byte a disk without room for every
+file, or a FAT file system (an image mounted by fusefat) for a file over
+4 GiB - 1; a file that meets a write failure keeps its .part name and its
+bytes so far. Needs root (mount) but for the size limit, QUILBEX_BIN and
+QUILBEX_MKCARD; the FAT case also fusefat and mkfs.vfat.
 """
 
 import os
 import re
 import resource
+import shutil
 import subprocess
 import unittest
 import zipfile
@@ -95,6 +100,36 @@ class FullDiskTest(FullDiskTestCase):
             self.assertTrue(data == self.card.payload(k), f"recording {k} differs from the card's payload")
         self.assertNothingWrittenElsewhere(archive_expected=True)
 
+    def test_folder_without_room_for_every_file_is_refused_before_the_first_byte(self):
+        folder = os.path.join(self.mountpoint, "night-1")
+        status, out, err = run(["-d", self.card.path, folder + "/"], cwd=self.cwd, timeout=TIMEOUT)
+        needed = RECORDINGS * (PAYLOAD + 56) / 1e6
+        self.assertEqual((status, err), (1, b"Not enough room in %s: %.1f MB needed, 8.4 MB free\n"
+                                         % (folder.encode(), needed)), out)
+        self.assertNothingWrittenElsewhere(archive_expected=False)
+
+
+@unittest.skipIf(SKIP_REASON or not (shutil.which("fusefat") and shutil.which("mkfs.vfat")),
+                 SKIP_REASON or "needs fusefat and mkfs.vfat")
+class FatFolderTest(unittest.TestCase):
+    def test_file_over_4_gib_is_refused_on_fat(self):
+        binary("QUILBEX_MKCARD")
+        tmp = temp_dir(self)
+        image, mountpoint = os.path.join(tmp, "fat.img"), os.path.join(tmp, "fat")
+        os.mkdir(mountpoint)
+        with open(image, "wb") as f:
+            f.truncate(5 << 30)  # room for the file, so that only its size is refused
+        subprocess.run(["mkfs.vfat", "-F", "32", image], check=True, capture_output=True)
+        subprocess.run(["fusefat", "-o", "rw+", image, mountpoint], check=True, capture_output=True)
+        self.addCleanup(_unmount, mountpoint)
+        card = make_card(os.path.join(tmp, "card.img"), "rec:1", "rec:1025", "junk:1", payload="sparse")
+        status, out, err = run(["-d", card, mountpoint], timeout=TIMEOUT)
+        self.assertEqual(status, 1, out)
+        self.assertEqual(err, b"Too large for the FAT file system of %s: wav0001_2017_03_05__14_08_32.wav would be "
+                         b"%d bytes, FAT holds at most 4294967295 a file; cut the recordings with -s N\n"
+                         % (mountpoint.encode(), 1025 * PAYLOAD + 92))  # an RF64 header: 56 bytes and ds64
+        self.assertEqual(os.listdir(mountpoint), [])
+
 
 class ReadOnlyDiskTest(FullDiskTestCase):
     MOUNT_OPTIONS = "size=1m,ro"
@@ -168,6 +203,23 @@ class FileSizeLimitTest(unittest.TestCase):
         self.assertTrue(self.RECORDINGS - 100 < len(names) < self.RECORDINGS, len(names))
         self.assertEqual(names[-1][:8], f"wav{len(names) - 1:04d}_")
         self.assertEqual(wav_data(last), (PAYLOAD, bytes(PAYLOAD)))
+
+    def test_folder_file_that_fails_keeps_its_part_name_and_bytes(self):
+        limit = 5 << 20  # the first file (one block) fits, the second (two) does not
+        card = Card(os.path.join(self.dir, "card.img"), "rec:1", "rec:2", "rec:1", "junk:1", payload="chirp")
+        folder = os.path.join(self.dir, "night-1")
+        hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
+        result = subprocess.run([binary("QUILBEX_BIN"), "-d", card.path, folder], capture_output=True, timeout=TIMEOUT,
+                                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard)))
+        names = [f"wav{k:04d}_2017_03_05__14_{7 + k:02d}_32.wav" for k in range(2)]
+        part = os.path.join(folder, names[1] + ".part")
+        self.assertEqual(result.returncode, 1, result.stdout)
+        self.assertEqual(result.stderr, b"\nError: Can't write into %s: File too large\nUnfinished file kept as %s\n"
+                         % (folder.encode(), part.encode()))
+        self.assertEqual(sorted(os.listdir(folder)), [names[0], names[1] + ".part"])
+        with open(os.path.join(folder, names[0]), "rb") as whole, open(part, "rb") as cut:
+            self.assertEqual(wav_data(whole.read()), (PAYLOAD, card.payload(0)))
+            self.assertTrue(cut.read()[56:] == card.payload(1)[:limit - 56], "the .part must keep the bytes written")
 
 
 if __name__ == "__main__":

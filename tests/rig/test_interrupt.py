@@ -5,7 +5,8 @@ During the scan the tool must end before the next block, print "\\n" and
 "Interrupted" on stderr, exit 128 + the signal, make no archive and leave an
 old one untouched. During the export it must stop reading, finish the
 archive with every completed recording plus the partial one, and end the
-same way; a second Ctrl-C while it finishes must change nothing. Needs root,
+same way; a second Ctrl-C while it finishes must change nothing. A folder
+export (-d) keeps the file it was writing under its .part name and says so. Needs root,
 FUSE, QUILBEX_BIN, QUILBEX_MKCARD and QUILBEX_CARDFS.
 """
 
@@ -183,6 +184,26 @@ class ExportInterruptTest(InterruptTestCase):
 
     def test_second_sigint_while_finishing_changes_nothing(self):
         self.assertExportInterrupted(self.interrupt_export(signal.SIGINT, signal.SIGINT), 130)
+
+    def test_sigint_during_folder_export_keeps_the_cut_file_under_its_part_name(self):
+        self.card = Card(os.path.join(self.dir, "card.img"), *self.CARD_ITEMS, payload="chirp")
+        folder = os.path.join(self.dir, "night-1")
+        names = [os.path.join(folder, f"wav{k:04d}_2017_03_05__14_{7 + k:02d}_32.wav") for k in range(2)]
+        with cardrig.served_loop_card(self.card.path, delay_ms=self.DELAY_MS) as drive:
+            tool = RunningTool(["-d", "-V", drive, folder])
+            self.addCleanup(tool.kill)
+            tool.wait_for_output(b"[1/2] Adding ")
+            tool.signal(signal.SIGINT)
+            status, out, err = tool.finish()
+        self.assertEqual((status, err), (130, INTERRUPTED + b"Unfinished file kept as %s.part\n" % names[1].encode()),
+                         out)
+        self.assertEqual(sorted(os.listdir(folder)), [os.path.basename(names[0]), os.path.basename(names[1]) + ".part"])
+        with open(names[0], "rb") as whole, open(names[1] + ".part", "rb") as cut:
+            self.assertEqual(wav_data(whole.read()), (len(self.card.payload(0)), self.card.payload(0)))
+            declared, data = wav_data(cut.read())
+        self.assertEqual(declared, len(self.card.payload(1)))
+        self.assertLess(len(data), declared, "reading went on to the end after the signal")
+        self.assertTrue(data == self.card.payload(1)[:len(data)], "the .part file is not a prefix of the payload")
 
 
 if __name__ == "__main__":

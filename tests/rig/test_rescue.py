@@ -5,13 +5,15 @@ Unreadable sectors are fail ranges of the server, read through a loop device
 gone answers ENXIO on the served file itself, as a loop device would turn
 that into EIO. With -r a sector that stays unreadable is zero-filled, every
 other byte is the card's, later recordings are complete, and the run ends with
-the damage on stderr and status 1. Without -r the same cards fail as any
+the damage on stderr and status 1; a folder export (-d) gets the same files
+and output. Without -r the same cards fail as any
 failed read does. Needs root, FUSE, QUILBEX_BIN, QUILBEX_MKCARD and
 QUILBEX_CARDFS.
 """
 
 import errno
 import os
+import re
 import unittest
 import zipfile
 
@@ -114,6 +116,23 @@ class RescueTest(FaultTestCase):
         self.assertEqual((status, err), (1, b"Read failed 0\n"), "without -r the read failure ends the run")
         self.assertTrue(out.endswith(b"\n\n" + EIO_TEXT + b"\n"), out)
         self.assertEqual(len(read_entries(self.archive)), 2)
+
+    def test_folder_gets_the_zip_entries_as_files_with_the_same_output(self):
+        card = self.card(*self.ITEMS)
+        bad = (3 * BLOCK + MiB, 3 * BLOCK + MiB + SECTOR)
+        zipped = self.run_card(card, ["-r", "-V"], fail=[bad])
+        folder = os.path.join(self.dir, "night-1")
+        with self.serve(card, True, fail=[bad]) as drive:
+            status, out, err = run(["-d", "-r", "-V", drive, folder], timeout=TIMEOUT)
+        def untimed(out):  # the elapsed time that -V ends with
+            return re.sub(rb"\d\dm:\d\ds\n\Z", b"", out)
+        self.assertEqual((status, untimed(out.replace(folder.encode(), self.archive.encode())), err),
+                         (zipped[0], untimed(zipped[1]), zipped[2]))
+        with zipfile.ZipFile(self.archive) as archive:
+            for name in archive.namelist():
+                with open(os.path.join(folder, name), "rb") as f:
+                    self.assertTrue(f.read() == archive.read(name), f"{name} differs from its zip entry")
+            self.assertEqual(sorted(os.listdir(folder)), sorted(archive.namelist()))
 
     def test_names_the_pieces_that_hold_zero_filled_bytes_and_counts_them_in_their_guano(self):
         from test_export import read_guano

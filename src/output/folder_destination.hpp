@@ -1,0 +1,59 @@
+#pragma once
+// The export's files as WAV files in a folder. Each is written as NAME.part
+// and renamed to NAME only once it is whole and on the disk, so a final name
+// always means a whole file; a file cut short (by a failure, or a reading
+// that stopped) keeps its .part name and its bytes so far. The folder may be
+// one that others can write: every file is made exclusively, a link at a
+// .part name is removed, never followed, and one at a final name is replaced
+// by the rename. Nothing else in the folder is touched.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "output/destination.hpp"
+#include "platform/output_file.hpp"
+
+namespace quilbex::output {
+
+// The path of the file called `name` in `folder`.
+std::string pathInFolder(const std::string& folder, const std::string& name);
+
+class FolderDestination final : public Destination {
+public:
+    explicit FolderDestination(std::string folder) : folder_(std::move(folder)) {}
+
+    bool takesDeflated() const override { return false; }
+    bool beginFile(const FileHeading& file) override;
+    bool write(std::span<const std::byte> bytes) override;
+    bool finishFile(uint64_t length, uint32_t crc) override;
+    bool close() override;
+    platform::SystemError lastError() const override { return error_; }
+    std::vector<std::string> failureLines() const override;
+    // A start that is no valid date leaves the file at the time of writing,
+    // with the warning a zip entry's date gets.
+    std::vector<std::string> fileWarnings() const override { return warnings_; }
+
+    // The path of the file left under its .part name; empty when none was.
+    const std::string& keptPart() const { return keptPart_; }
+
+private:
+    // True without an error; else records it and keeps the file begun
+    // under its .part name: false.
+    bool fail(platform::SystemError error);
+    // Closes the file begun under its .part name; false on a failure.
+    bool keepPart();
+
+    std::string folder_;
+    platform::OutputFile file_;
+    std::string path_;  // the final path of the file begun last
+    platform::CalendarTime start_;
+    uint64_t plannedSize_ = 0;  // the file is whole when it gets this many bytes
+    bool partMade_ = false;     // its .part file is ours: made, and not yet renamed
+    platform::SystemError error_;
+    std::string keptPart_;
+    std::vector<std::string> warnings_;  // of the file begun last
+};
+
+}  // namespace quilbex::output

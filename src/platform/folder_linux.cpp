@@ -1,0 +1,54 @@
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/folder.hpp"
+#include "platform/mount_table.hpp"
+
+namespace quilbex::platform {
+
+SystemError makeDirectory(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) != 0) return SystemError::last();
+    return {};
+}
+
+bool pathExists(const std::string& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+SystemError removeFile(const std::string& path) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return SystemError::last();
+    return {};
+}
+
+SystemError renameReplacing(const std::string& from, const std::string& to) {
+    if (std::rename(from.c_str(), to.c_str()) != 0) return SystemError::last();
+    return {};
+}
+
+std::optional<uint64_t> freeSpace(const std::string& folder) {
+    struct statvfs info {};
+    if (::statvfs(folder.c_str(), &info) != 0) return std::nullopt;
+    return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+// A FUSE mount of a FAT image has no FAT magic to look for: the mount
+// table's type is the one name the system gives it.
+std::string fileSystemName(const std::string& folder) {
+    char real[PATH_MAX];
+    if (::realpath(folder.c_str(), real) == nullptr) return {};
+    std::ifstream table("/proc/self/mountinfo");
+    std::ostringstream text;
+    text << table.rdbuf();
+    return mountTypeOf(text.str(), real);
+}
+
+}  // namespace quilbex::platform

@@ -1,0 +1,39 @@
+#include <windows.h>
+
+#include "platform/folder.hpp"
+
+namespace quilbex::platform {
+
+SystemError makeDirectory(const std::string& path) {
+    if (!CreateDirectoryA(path.c_str(), nullptr)) return SystemError::last();
+    return {};
+}
+
+// The attributes of a link are its own.
+bool pathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+SystemError removeFile(const std::string& path) {
+    if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) return SystemError::last();
+    return {};
+}
+
+SystemError renameReplacing(const std::string& from, const std::string& to) {
+    if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return SystemError::last();
+    return {};
+}
+
+std::optional<uint64_t> freeSpace(const std::string& folder) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+    return static_cast<uint64_t>(available.QuadPart);
+}
+
+std::string fileSystemName(const std::string& folder) {
+    char volume[MAX_PATH + 1] = {};
+    char name[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameA(folder.c_str(), volume, sizeof volume)) return {};
+    if (!GetVolumeInformationA(volume, nullptr, 0, nullptr, nullptr, nullptr, name, sizeof name)) return {};
+    return name;
+}
+
+}  // namespace quilbex::platform
