@@ -10,8 +10,6 @@ namespace {
 
 constexpr uint16_t pcmFormat = 1;
 constexpr uint16_t channelCount = 1;
-constexpr uint32_t sampleRate = 384000;
-constexpr uint16_t bytesPerSample = 2;
 
 // The RIFF size counts everything after its own field: the file less 8 bytes.
 constexpr uint64_t riffSizeOverhead = wavHeaderSize - 8;

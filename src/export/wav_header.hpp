@@ -8,6 +8,10 @@
 
 namespace quilbex::exporting {
 
+// Every sample of the payload: 16-bit mono at the recorder's fixed rate.
+inline constexpr uint32_t sampleRate = 384000;
+inline constexpr uint16_t bytesPerSample = 2;
+
 inline constexpr size_t wavHeaderSize = 56;
 inline constexpr size_t rf64HeaderSize = 92;
 
