@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "app/card_listing.hpp"
 #include "app/elapsed_time.hpp"
 #include "app/options.hpp"
 #include "app/texts.hpp"
@@ -59,13 +60,13 @@ struct Checked {
 // Checks made before the card is opened: the archive's directory, the card's
 // size and leave to replace an old archive.
 Checked checkBeforeOpening(platform::Console& console, const Options& options) {
-    if (!archiveDirectoryExists(console, options.zipPath)) return {};
+    if (!options.list && !archiveDirectoryExists(console, options.zipPath)) return {};
     const int64_t cardSize = card::getDriveSize(console, options.drive);
     if (cardSize == 0) {
         console.errLine("Drive size unknown");
         return {};
     }
-    if (!platform::existsAsNonDirectory(options.zipPath)) return {cardSize, false};
+    if (options.list || !platform::existsAsNonDirectory(options.zipPath)) return {cardSize, false};
     if (!confirmOverwrite(console)) return {};
     return {cardSize, true};
 }
@@ -99,10 +100,8 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
     return failure;
 }
 
-// The status of the run from the end of the scan on.
-int exportFound(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                const Checked& checked, card::CardDevice& card, const scan::ScanResult& scan, int32_t start,
-                exporting::ExportRescue& rescue) {
+// The status of a scan that found nothing to go on with, if so.
+std::optional<int> scanStatus(platform::Console& console, const scan::ScanResult& scan) {
     if (scan.interrupted) return reportInterrupted(console);
     if (scan.readFailure) {
         card::reportReadFailure(console, *scan.readFailure);
@@ -112,6 +111,14 @@ int exportFound(platform::Console& console, const platform::DiagnosticLog& log, 
         console.err("No files found\n");
         return failure;
     }
+    return std::nullopt;
+}
+
+// The status of the run from the end of the scan on.
+int exportFound(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
+                const Checked& checked, card::CardDevice& card, const scan::ScanResult& scan, int32_t start,
+                exporting::ExportRescue& rescue) {
+    if (const auto status = scanStatus(console, scan)) return *status;
     const auto terminal = liveTerminal(options);
     const int status = exportToArchive(console, log, options, checked, terminal, card, scan, rescue);
     if (status == success) reportElapsedTime(console, options, terminal.has_value(), start);
@@ -129,6 +136,14 @@ int reportRescue(platform::Console& console, const scan::ScanResult& scan, const
     return status == success && summary.anyUnreadable() ? failure : status;
 }
 
+// Lists what the scan found; a header sector it could not read fails the run.
+int listFound(platform::Console& console, const scan::ScanResult& scan) {
+    if (const auto status = scanStatus(console, scan)) return *status;
+    const CardListing listing = listCard(scan, wholeRecordings(scan.table));
+    console.out(listing.text);
+    return listing.unreadable ? failure : success;
+}
+
 int extract(platform::Console& console, const Options& options) {
     const Checked checked = checkBeforeOpening(console, options);
     if (checked.cardSize == 0) return failure;
@@ -143,11 +158,12 @@ int extract(platform::Console& console, const Options& options) {
 
     // From here on Ctrl-C stops the work at a safe point instead of killing it.
     platform::watchInterrupts();
-    console.outLine("Extracting to " + options.zipPath + "...");
+    if (!options.list) console.outLine("Extracting to " + options.zipPath + "...");
     const int32_t start = platform::processMilliseconds();
 
     const auto scan = scan::readFileInfo(*card, console, log, options.drive, checked.cardSize,
                                          {&platform::interruptSignal(), options.rescue});
+    if (options.list) return listFound(console, scan);
     exporting::ExportRescue exported;
     const int status = exportFound(console, log, options, checked, *card, scan, start, exported);
     return options.rescue ? reportRescue(console, scan, exported, status) : status;

@@ -32,6 +32,7 @@ USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
          b"        -V - Verbose output\n"
          b"        -t - show elapsed time\n"
          b"        -r - rescue: go on past unreadable sectors\n"
+         b"        -l - list the recordings on the card and write nothing\n"
          b"\n"
          b"Example:\n"
          b"    quilbex E: C:\\temp\\out.zip\n")

@@ -29,6 +29,7 @@ const std::string usage =
     "        -V - Verbose output\n"
     "        -t - show elapsed time\n"
     "        -r - rescue: go on past unreadable sectors\n"
+    "        -l - list the recordings on the card and write nothing\n"
     "\n"
     "Example:\n"
     "    quilbex E: C:\\temp\\out.zip\n";
