@@ -23,7 +23,7 @@
 #include "export/block_cutter.hpp"
 #include "export/chunk.hpp"
 #include "export/chunk_compressor.hpp"
-#include "export/wav_header.hpp"
+#include "wav/wav_header.hpp"
 #include "platform/aligned_buffer.hpp"
 #include "platform/console.hpp"
 #include "platform/diagnostic_log.hpp"
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     std::byte* block = buffer.data() + lead;
     std::byte* payload = block + scan::blockHeaderSize;
 
-    const auto header = exporting::buildWavHeader(uint64_t(blocks) * scan::blockPayloadSize);
+    const auto header = wav::buildWavHeader(uint64_t(blocks) * scan::blockPayloadSize);
     exporting::BlockCutter cutter;
     exporting::ChunkCompressor compressor;
     exporting::Chunk chunk;

@@ -6,7 +6,8 @@
 #include <unordered_map>
 
 #include "app/listing_time.hpp"
-#include "export/recording_name.hpp"
+#include "output/piece_time.hpp"
+#include "output/recording_name.hpp"
 
 namespace quilbex::app {
 namespace {
@@ -18,7 +19,7 @@ constexpr int64_t startStepSeconds = 2;
 
 std::string recordingLabel(const scan::RecordingTable& table, int32_t k) {
     return "recording " + std::to_string(k) + " (" +
-           exporting::recordingName(k, table.startTimes[static_cast<size_t>(k)]) + ")";
+           output::recordingName(k, table.startTimes[static_cast<size_t>(k)]) + ")";
 }
 
 // The blocks of an ascending list that lie in recording k.
@@ -52,20 +53,20 @@ private:
     void checkRecording(int32_t k) {
         const uint32_t stored = table_.startTimes[static_cast<size_t>(k)];
         const platform::CalendarTime start = platform::decodeDosDateTime(stored);
-        const bool valid = isValidStart(start);
+        const bool valid = output::isValidTime(start);
         if (!valid) add(k, invalidStartText);
         const auto [first, isNew] = firstWithStart_.try_emplace(stored, k);
         if (!isNew) add(k, "same start time as " + recordingLabel(table_, first->second));
         else if (valid && overlapsPrevious(start)) add(k, overlapText);
         previousEnd_.reset();
-        if (valid) previousEnd_ = secondsSinceEpoch(start) * 100 + static_cast<int64_t>(centisecondsOf(table_.payloadBytes(k)));
+        if (valid) previousEnd_ = output::secondsSinceEpoch(start) * 100 + static_cast<int64_t>(centisecondsOf(table_.payloadBytes(k)));
         checkBlocks(k);
     }
 
     // Starts are stored to the even second below: a start counts as within
     // the sound before it only when it is so by a whole stored step.
     bool overlapsPrevious(const platform::CalendarTime& start) const {
-        return previousEnd_ && (secondsSinceEpoch(start) + startStepSeconds) * 100 <= *previousEnd_;
+        return previousEnd_ && (output::secondsSinceEpoch(start) + startStepSeconds) * 100 <= *previousEnd_;
     }
 
     void checkBlocks(int32_t k) {

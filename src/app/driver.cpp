@@ -137,9 +137,10 @@ int reportRescue(platform::Console& console, const scan::ScanResult& scan, const
 }
 
 // Lists what the scan found; a header sector it could not read fails the run.
-int listFound(platform::Console& console, const scan::ScanResult& scan) {
+int listFound(platform::Console& console, const Options& options, const scan::ScanResult& scan) {
     if (const auto status = scanStatus(console, scan)) return *status;
-    const CardListing listing = listCard(scan, wholeRecordings(scan.table));
+    const output::FilePlan plan(scan.table, {options.secondsPerFile, options.guano, options.utcOffsetMinutes});
+    const CardListing listing = listCard(scan, plan);
     console.out(listing.text);
     return listing.unreadable ? failure : success;
 }
@@ -163,7 +164,7 @@ int extract(platform::Console& console, const Options& options) {
 
     const auto scan = scan::readFileInfo(*card, console, log, options.drive, checked.cardSize,
                                          {&platform::interruptSignal(), options.rescue});
-    if (options.list) return listFound(console, scan);
+    if (options.list) return listFound(console, options, scan);
     exporting::ExportRescue exported;
     const int status = exportFound(console, log, options, checked, *card, scan, start, exported);
     return options.rescue ? reportRescue(console, scan, exported, status) : status;

@@ -9,15 +9,8 @@
 
 namespace quilbex::app {
 
-// Whether the fields make a date and time an archive can hold.
-bool isValidStart(const platform::CalendarTime& time);
-
 // "2017-03-05 14:07:32", from the fields as they stand, valid or not.
 std::string formatStart(const platform::CalendarTime& time);
-
-// Seconds from 1970-01-01 00:00:00 to a valid start, to set starts and ends
-// against each other.
-int64_t secondsSinceEpoch(const platform::CalendarTime& time);
 
 // Hundredths of a second of sound in a payload, rounded to the nearest.
 uint64_t centisecondsOf(uint64_t payloadBytes);

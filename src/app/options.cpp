@@ -1,5 +1,6 @@
 #include "app/options.hpp"
 
+#include <charconv>
 #include <vector>
 
 #include "app/texts.hpp"
@@ -12,7 +13,45 @@ struct Walk {
     std::vector<int> positionals;
     bool stop = false;
     bool result = true;
+
+    void refuse() {
+        stop = true;
+        result = false;
+    }
 };
+
+// Whole seconds, 1 to 86400, in digits alone.
+std::optional<uint32_t> parseSeconds(std::string_view text) {
+    uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || text[0] == '+') return {};
+    if (value < 1 || value > 86400) return {};
+    return value;
+}
+
+// A sign and HH:MM in quarter hours, -12:00 to +14:00, as minutes.
+std::optional<int> parseUtcOffset(std::string_view text) {
+    const auto digit = [&](size_t i) { return text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -100; };
+    if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return {};
+    const int hours = digit(1) * 10 + digit(2);
+    const int minutes = digit(4) * 10 + digit(5);
+    if (hours < 0 || minutes < 0 || minutes % 15 != 0) return {};
+    const int offset = (text[0] == '-' ? -1 : 1) * (hours * 60 + minutes);
+    if (offset < -12 * 60 || offset > 14 * 60) return {};
+    return offset;
+}
+
+// The value of the option at `index` from the next argument; nothing, with
+// the message printed, when it is missing or parse refuses it.
+template <typename Parse>
+auto takeValue(int argc, const char* const* argv, int& index, platform::Console& console, Parse parse)
+    -> decltype(parse(std::string_view())) {
+    const char letter = argv[index][1];
+    const std::string_view value = index + 1 < argc ? argv[++index] : "";
+    auto parsed = parse(value);
+    if (!parsed) console.errLine(invalidValueText(letter, value));
+    return parsed;
+}
 
 // Only the option's second character counts: -tV is -t, -help is -h.
 void takeOption(int argc, const char* const* argv, int& index, Options& options, platform::Console& console,
@@ -32,6 +71,24 @@ void takeOption(int argc, const char* const* argv, int& index, Options& options,
         break;
     case 'r':
         options.rescue = true;
+        break;
+    case 'd':
+        options.folder = true;
+        break;
+    case 'g':
+        options.guano = true;
+        break;
+    case 's':
+        if (const auto seconds = takeValue(argc, argv, index, console, parseSeconds))
+            options.secondsPerFile = *seconds;
+        else
+            walk.refuse();
+        break;
+    case 'z':
+        if (const auto offset = takeValue(argc, argv, index, console, parseUtcOffset))
+            options.utcOffsetMinutes = *offset;
+        else
+            walk.refuse();
         break;
     case 'l':
         options.list = true;

@@ -1,6 +1,8 @@
 #pragma once
 // The command line: the only configuration the tool has.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/console.hpp"
@@ -14,6 +16,10 @@ struct Options {
     bool verbose = false;
     bool showElapsedTime = false;
     bool rescue = false;  // go on past unreadable sectors
+    bool folder = false;  // WAV files into the folder zipPath names instead of a zip
+    uint32_t secondsPerFile = 0;  // 1 to 86400: cut recordings into pieces; 0: whole recordings
+    bool guano = false;  // a GUANO chunk in every WAV file
+    std::optional<int> utcOffsetMinutes;  // -12:00 to +14:00 in quarter hours, for GUANO
     bool list = false;    // list the card's recordings and write nothing: zipPath is not used
 };
 

@@ -26,6 +26,10 @@ const std::string_view usageText =
     "        -V - Verbose output\n"
     "        -t - show elapsed time\n"
     "        -r - rescue: go on past unreadable sectors\n"
+    "        -d - write WAV files into a folder instead of a zip\n"
+    "        -s N - cut recordings into files of at most N seconds\n"
+    "        -g - add GUANO metadata to every WAV file\n"
+    "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
     "        -l - list the recordings on the card and write nothing\n"
     "\n"
     "Example:\n"
@@ -46,6 +50,10 @@ void printUsage(platform::Console& console) {
 void printVersion(platform::Console& console) {
     console.outLine("quilbex v." + std::string(projectVersion) + std::string(versionSuffix) + " (" + ZLIB_VERSION +
                     ")");
+}
+
+std::string invalidValueText(char option, std::string_view value) {
+    return std::string("Invalid value for -") + option + ": " + std::string(value);
 }
 
 void printHint(platform::Console& console) { console.errLine(hintText); }

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "card/sector_reader.hpp"
-#include "export/wav_header.hpp"
+#include "wav/wav_header.hpp"
 
 namespace quilbex::exporting {
 
@@ -33,7 +33,7 @@ void BlockReader::run() {
 bool BlockReader::readRecording(int32_t k) {
     const int32_t first = table_.firstBlock(k);
     const int32_t end = table_.endBlock(k);
-    const auto header = buildWavHeader(table_.payloadBytes(k));
+    const auto header = wav::buildWavHeader(table_.payloadBytes(k));
     RecordingEnd ending;
     for (int32_t block = first; block < end; ++block) {
         BlockBuffer* buffer = blocks_.acquire();

@@ -2,8 +2,8 @@
 
 #include <zlib.h>
 
-#include "export/recording_name.hpp"
-#include "export/wav_header.hpp"
+#include "output/recording_name.hpp"
+#include "wav/wav_header.hpp"
 #include "platform/dos_time.hpp"
 #include "platform/system_error.hpp"
 
@@ -32,9 +32,9 @@ bool EntryWriter::take(const WriterTask& task) {
 void EntryWriter::beginEntry(int32_t k) {
     const uint32_t startTime = table_.startTimes[static_cast<size_t>(k)];
     recording_ = k;
-    name_ = recordingName(k, startTime);
+    name_ = output::recordingName(k, startTime);
     date_ = zip::makeFileInfo(platform::decodeDosDateTime(startTime), startTime);
-    plannedLength_ = wavFileSizeFor(table_.payloadBytes(k));
+    plannedLength_ = wav::wavFileSizeFor(table_.payloadBytes(k));
     begun_ = zip_.beginEntry(name_, date_.dosDate, plannedLength_);
     length_ = 0;
     crc_ = 0;
@@ -93,7 +93,7 @@ void EntryWriter::logRefusedSeek(int32_t block) {
 void EntryWriter::reportSkipped(int32_t k) {
     progress_.endLine();
     logRefusedSeek(table_.firstBlock(k));
-    console_.errLine("Can't extract file: " + recordingName(k, table_.startTimes[static_cast<size_t>(k)]));
+    console_.errLine("Can't extract file: " + output::recordingName(k, table_.startTimes[static_cast<size_t>(k)]));
     console_.errLine("Skipping file");
 }
 

@@ -3,7 +3,7 @@
 #include "card/sector_reader.hpp"
 #include "export/entry_writer.hpp"
 #include "export/pipeline.hpp"
-#include "export/wav_header.hpp"
+#include "wav/wav_header.hpp"
 #include "zip/zip_writer.hpp"
 
 namespace quilbex::exporting {
@@ -13,7 +13,7 @@ Progress makeProgress(const ExportRequest& request, platform::Console& console) 
     const scan::RecordingTable& table = request.table;
     if (!request.terminal) return {console, table.recordingCount, request.zipPath, request.verbose};
     uint64_t totalBytes = 0;
-    for (int32_t k = 0; k < table.recordingCount; ++k) totalBytes += wavFileSizeFor(table.payloadBytes(k));
+    for (int32_t k = 0; k < table.recordingCount; ++k) totalBytes += wav::wavFileSizeFor(table.payloadBytes(k));
     return {console, table.recordingCount, totalBytes, *request.terminal};
 }
 

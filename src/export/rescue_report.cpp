@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "export/recording_name.hpp"
+#include "output/recording_name.hpp"
 
 namespace quilbex::exporting {
 namespace {
@@ -68,7 +68,7 @@ bool RescueSummary::anyUnreadable() const { return unreadableOutside != 0 || !ex
 void printRescueReport(platform::Console& console, const scan::RecordingTable& table, const RescueSummary& summary) {
     for (const auto& recording : summary.exported.damaged) {
         const uint32_t startTime = table.startTimes[static_cast<size_t>(recording.recording)];
-        console.errLine("Damaged file: " + recordingName(recording.recording, startTime) + ", " +
+        console.errLine("Damaged file: " + output::recordingName(recording.recording, startTime) + ", " +
                         unreadable(recording.unreadableBytes, recording.places));
     }
     console.errLine(summaryLine(summary));

@@ -1,21 +1,18 @@
 #include <gtest/gtest.h>
 
-#include "export/recording_name.hpp"
+#include "output/recording_name.hpp"
 #include "platform/dos_time.hpp"
+#include "test_support.hpp"
 #include "zip/entry_time.hpp"
 
 namespace quilbex::zip {
 namespace {
 
-using exporting::recordingName;
+using output::recordingName;
 using platform::decodeDosDateTime;
+using testing::dosDateTime;
 
 constexpr uint32_t march5th2017At140732 = 0x4A6570F0;
-
-uint32_t dosDateTime(int year, int month, int day, int hour, int minute, int secondField) {
-    return static_cast<uint32_t>((year - 1980) << 25 | month << 21 | day << 16 | hour << 11 | minute << 5 |
-                                 secondField);
-}
 
 const std::string fileTimeWarning = "Warning: Can't convert to file date/time.(22)";
 const std::string dosTimeWarning = "Warning: Can't convert to dos date/time.(22)";

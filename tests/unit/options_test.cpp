@@ -3,6 +3,7 @@
 
 #include <zlib.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ const std::string usage =
     "        -V - Verbose output\n"
     "        -t - show elapsed time\n"
     "        -r - rescue: go on past unreadable sectors\n"
+    "        -d - write WAV files into a folder instead of a zip\n"
+    "        -s N - cut recordings into files of at most N seconds\n"
+    "        -g - add GUANO metadata to every WAV file\n"
+    "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
     "        -l - list the recordings on the card and write nothing\n"
     "\n"
     "Example:\n"
@@ -159,6 +164,60 @@ TEST(CommandLine, rejects_unknown_option) {
         EXPECT_FALSE(parsed.options.pairGiven);
         EXPECT_EQ(parsed.out, "");
         EXPECT_EQ(parsed.err, "Unknown option: " + letter + "\n");
+    }
+}
+
+TEST(CommandLine, takes_the_analysis_options_and_their_values) {
+    struct Case {
+        std::vector<std::string> words;
+        bool folder;
+        uint32_t seconds;
+        bool guano;
+        std::optional<int> offset;
+    };
+    for (const auto& c : std::vector<Case>{
+             {{"E:", "out.zip"}, false, 0, false, std::nullopt},
+             {{"-d", "-s", "15", "-g", "E:", "night-1/"}, true, 15, true, std::nullopt},
+             {{"-s1", "86400", "E:", "out.zip"}, false, 86400, false, std::nullopt},
+             {{"-s", "1", "-z", "+00:00", "E:", "out.zip"}, false, 1, false, 0},
+             {{"-z", "-05:00", "E:", "out.zip", "-gx"}, false, 0, true, -300},
+             {{"E:", "-z", "+14:00", "out.zip"}, false, 0, false, 14 * 60},
+             {{"E:", "-z", "-12:00", "out.zip"}, false, 0, false, -12 * 60},
+             {{"E:", "-z", "+05:45", "out.zip"}, false, 0, false, 5 * 60 + 45}}) {
+        SCOPED_TRACE(c.words[0] + " " + c.words[1]);
+        const Parsed parsed = parse(c.words);
+        EXPECT_TRUE(parsed.usable);
+        EXPECT_TRUE(parsed.options.pairGiven);
+        EXPECT_EQ(parsed.options.folder, c.folder);
+        EXPECT_EQ(parsed.options.secondsPerFile, c.seconds);
+        EXPECT_EQ(parsed.options.guano, c.guano);
+        EXPECT_EQ(parsed.options.utcOffsetMinutes, c.offset);
+        expectNothingPrinted(parsed);
+    }
+}
+
+TEST(CommandLine, rejects_a_missing_or_invalid_value) {
+    for (const auto& [words, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"-s", "0", "E:", "out.zip"}, "-s: 0"},
+             {{"-s", "1.5", "E:", "out.zip"}, "-s: 1.5"},
+             {{"-s", "x", "E:", "out.zip"}, "-s: x"},
+             {{"-s", "86401", "E:", "out.zip"}, "-s: 86401"},
+             {{"-s", "+5", "E:", "out.zip"}, "-s: +5"},
+             {{"-s", "-h"}, "-s: -h"},
+             {{"E:", "out.zip", "-s"}, "-s: "},
+             {{"-z", "5", "E:", "out.zip"}, "-z: 5"},
+             {{"-z", "+14:30", "E:", "out.zip"}, "-z: +14:30"},
+             {{"-z", "-12:15", "E:", "out.zip"}, "-z: -12:15"},
+             {{"-z", "+01:10", "E:", "out.zip"}, "-z: +01:10"},
+             {{"-z", "02:00", "E:", "out.zip"}, "-z: 02:00"},
+             {{"-z", "+2:00", "E:", "out.zip"}, "-z: +2:00"},
+             {{"E:", "out.zip", "-z"}, "-z: "}}) {
+        SCOPED_TRACE(message);
+        const Parsed parsed = parse(words);
+        EXPECT_FALSE(parsed.usable);
+        EXPECT_FALSE(parsed.options.pairGiven);
+        EXPECT_EQ(parsed.out, "");
+        EXPECT_EQ(parsed.err, "Invalid value for " + message + "\n");
     }
 }
 

@@ -21,8 +21,8 @@
 #include "archive_readers.hpp"
 #include "card/card_device.hpp"
 #include "export/export_recordings.hpp"
-#include "export/recording_name.hpp"
-#include "export/wav_header.hpp"
+#include "output/recording_name.hpp"
+#include "wav/wav_header.hpp"
 #include "memory_card.hpp"
 #include "platform/diagnostic_log.hpp"
 #include "platform/dos_time.hpp"
@@ -137,7 +137,7 @@ void expectSameRun(const ExportRun& run, const ExportRun& reference) {
 
 // The entry of recording k holding its first `blocksRead` blocks' payloads.
 std::string expectedEntry(const CardImage& image, int32_t k, int32_t blocksRead) {
-    const auto header = buildWavHeader(image.table.payloadBytes(k));
+    const auto header = wav::buildWavHeader(image.table.payloadBytes(k));
     std::string entry(reinterpret_cast<const char*>(header.data()), header.size());
     entry.append(reinterpret_cast<const char*>(image.payloads[static_cast<size_t>(k)].data()),
                  static_cast<size_t>(blocksRead) * scan::blockPayloadSize);
@@ -145,7 +145,7 @@ std::string expectedEntry(const CardImage& image, int32_t k, int32_t blocksRead)
 }
 
 std::string name(const CardImage& image, int32_t k) {
-    return recordingName(k, image.table.startTimes[static_cast<size_t>(k)]);
+    return output::recordingName(k, image.table.startTimes[static_cast<size_t>(k)]);
 }
 
 // The name as a regular expression.

@@ -225,4 +225,11 @@ inline std::unique_ptr<ScriptedDevice> openScripted(const std::string& path) {
     return std::make_unique<ScriptedDevice>(std::move(opened.device));
 }
 
+// An MS-DOS date/time from its fields as stored (the seconds field counts
+// two-second steps), valid or not.
+inline uint32_t dosDateTime(int year, int month, int day, int hour, int minute, int secondField) {
+    return static_cast<uint32_t>((year - 1980) << 25 | month << 21 | day << 16 | hour << 11 | minute << 5 |
+                                 secondField);
+}
+
 }  // namespace quilbex::testing

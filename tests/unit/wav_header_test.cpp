@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "archive_readers.hpp"
-#include "export/wav_header.hpp"
+#include "wav/guano.hpp"
+#include "wav/wav_header.hpp"
 #include "scan/block_format.hpp"
 
-namespace quilbex::exporting {
+namespace quilbex::wav {
 namespace {
 
 using testing::output;
@@ -88,6 +89,53 @@ TEST(WavHeader, rf64_only_when_the_riff_size_would_overflow) {
     EXPECT_EQ(buildWavHeader(1025 * blockPayload).size(), rf64HeaderSize);
 }
 
+TEST(WavHeader, counts_trailing_chunks_in_riff_and_rf64_sizes) {
+    const auto riff = buildWavHeader(1000, 300);
+    EXPECT_EQ(field(riff, 4, 4), wavHeaderSize + 1000 + 300 - 8);
+    EXPECT_EQ(field(riff, 52, 4), 1000u);
+    const auto rf64 = buildRf64Header(1000, 300);
+    EXPECT_EQ(field(rf64, 20, 8), rf64HeaderSize + 1000 + 300 - 8);
+    EXPECT_EQ(field(rf64, 28, 8), 1000u);
+    EXPECT_EQ(wavHeaderSizeFor(0xFFFFFFFF - (wavHeaderSize - 8) - 300, 300), wavHeaderSize);
+    EXPECT_EQ(wavHeaderSizeFor(0xFFFFFFFF - (wavHeaderSize - 8) - 300, 301), rf64HeaderSize);
+}
+
+TEST(Guano, writes_the_lines_in_order_and_leaves_out_what_does_not_apply) {
+    const platform::CalendarTime start{2017, 3, 5, 14, 7, 32};
+    struct Case {
+        GuanoFacts facts;
+        uint64_t unreadable;
+        std::string text;
+    };
+    for (const auto& c : std::vector<Case>{
+             {{start, std::nullopt, 15 * 768000, "wav0000_2017_03_05__14_07_32.wav", 1234, 45}, 512,
+              "GUANO|Version: 1.0\nTimestamp: 2017-03-05T14:07:32\nLength: 15.0\nSamplerate: 384000\n"
+              "Original Filename: wav0000_2017_03_05__14_07_32.wav\nQuilbex|First Block: 1234\n"
+              "Quilbex|Offset: 45\nQuilbex|Unreadable Bytes: 512\n"},
+             {{start, -(5 * 60 + 30), 2, "a.wav", 1, std::nullopt}, 0,
+              "GUANO|Version: 1.0\nTimestamp: 2017-03-05T14:07:32-05:30\nLength: 0.000003\n"
+              "Samplerate: 384000\nOriginal Filename: a.wav\nQuilbex|First Block: 1\n"},
+             {{std::nullopt, 0, 3 * 4194272, "b.wav", 7, 0}, 0,
+              "GUANO|Version: 1.0\nLength: 16.383875\nSamplerate: 384000\nOriginal Filename: b.wav\n"
+              "Quilbex|First Block: 7\nQuilbex|Offset: 0\n"},
+             {{start, 14 * 60, 768000 + 2 * 1000, "c.wav", 0, std::nullopt}, 0,
+              "GUANO|Version: 1.0\nTimestamp: 2017-03-05T14:07:32+14:00\nLength: 1.002604\n"
+              "Samplerate: 384000\nOriginal Filename: c.wav\nQuilbex|First Block: 0\n"}}) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(guanoText(c.facts, c.unreadable), c.text);
+        // The chunk keeps the room of the longest count the file can have.
+        const auto chunk = buildGuanoChunk(c.facts, c.unreadable);
+        const std::string most = guanoText(c.facts, c.facts.payloadBytes);
+        EXPECT_EQ(chunk.size(), guanoChunkSize(c.facts));
+        EXPECT_EQ(chunk.size(), 8 + most.size() + most.size() % 2);
+        EXPECT_EQ(tag(std::vector<std::byte>(chunk), 0), "guan");
+        EXPECT_EQ(field(chunk, 4, 4), chunk.size() - 8);
+        std::string text;
+        for (size_t i = 8; i < chunk.size(); ++i) text.push_back(static_cast<char>(chunk[i]));
+        EXPECT_EQ(text, c.text + std::string(text.size() - c.text.size(), ' '));
+    }
+}
+
 // A small file of either form, as sox and libsndfile count it.
 class WavReaders : public ::testing::Test {
 protected:
@@ -121,4 +169,4 @@ TEST_F(WavReaders, read_riff_and_rf64_files_whole) {
 }
 
 }  // namespace
-}  // namespace quilbex::exporting
+}  // namespace quilbex::wav

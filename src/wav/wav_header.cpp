@@ -1,11 +1,11 @@
-#include "export/wav_header.hpp"
+#include "wav/wav_header.hpp"
 
 #include <string_view>
 #include <utility>
 
 #include "platform/little_endian.hpp"
 
-namespace quilbex::exporting {
+namespace quilbex::wav {
 namespace {
 
 constexpr uint16_t pcmFormat = 1;
@@ -41,14 +41,14 @@ void addFormatChunk(HeaderBytes& header) {
     header.u16(channelCount);
     header.u32(sampleRate);
     header.u32(sampleRate * bytesPerSample * channelCount);
-    header.u16(bytesPerSample * channelCount);
-    header.u16(8 * bytesPerSample);
+    header.u16(static_cast<uint16_t>(bytesPerSample * channelCount));
+    header.u16(static_cast<uint16_t>(8 * bytesPerSample));
 }
 
-std::vector<std::byte> riffHeader(uint32_t payloadBytes) {
+std::vector<std::byte> riffHeader(uint32_t payloadBytes, uint64_t trailingBytes) {
     HeaderBytes header(wavHeaderSize);
     header.tag("RIFF");
-    header.u32(static_cast<uint32_t>(riffSizeOverhead + payloadBytes));
+    header.u32(static_cast<uint32_t>(riffSizeOverhead + payloadBytes + trailingBytes));
     header.tag("WAVE");
     addFormatChunk(header);
     header.tag("fact");
@@ -63,14 +63,14 @@ std::vector<std::byte> riffHeader(uint32_t payloadBytes) {
 
 // The 64-bit sizes stand in the ds64 chunk right after "WAVE"; every 32-bit
 // size that could overflow says so with sizeInDs64.
-std::vector<std::byte> buildRf64Header(uint64_t payloadBytes) {
+std::vector<std::byte> buildRf64Header(uint64_t payloadBytes, uint64_t trailingBytes) {
     HeaderBytes header(rf64HeaderSize);
     header.tag("RF64");
     header.u32(sizeInDs64);
     header.tag("WAVE");
     header.tag("ds64");
     header.u32(28);
-    header.u64(rf64HeaderSize - 8 + payloadBytes);
+    header.u64(rf64HeaderSize - 8 + payloadBytes + trailingBytes);
     header.u64(payloadBytes);
     header.u64(payloadBytes / bytesPerSample);
     header.u32(0);  // no table of further chunk sizes
@@ -83,13 +83,14 @@ std::vector<std::byte> buildRf64Header(uint64_t payloadBytes) {
     return header.take();
 }
 
-size_t wavHeaderSizeFor(uint64_t payloadBytes) {
-    return riffSizeOverhead + payloadBytes > UINT32_MAX ? rf64HeaderSize : wavHeaderSize;
+size_t wavHeaderSizeFor(uint64_t payloadBytes, uint64_t trailingBytes) {
+    return riffSizeOverhead + payloadBytes + trailingBytes > UINT32_MAX ? rf64HeaderSize : wavHeaderSize;
 }
 
-std::vector<std::byte> buildWavHeader(uint64_t payloadBytes) {
-    if (wavHeaderSizeFor(payloadBytes) == rf64HeaderSize) return buildRf64Header(payloadBytes);
-    return riffHeader(static_cast<uint32_t>(payloadBytes));
+std::vector<std::byte> buildWavHeader(uint64_t payloadBytes, uint64_t trailingBytes) {
+    if (wavHeaderSizeFor(payloadBytes, trailingBytes) == rf64HeaderSize)
+        return buildRf64Header(payloadBytes, trailingBytes);
+    return riffHeader(static_cast<uint32_t>(payloadBytes), trailingBytes);
 }
 
-}  // namespace quilbex::exporting
+}  // namespace quilbex::wav
