@@ -51,6 +51,14 @@ class ListingTest(unittest.TestCase):
         self.assertEqual(run(["-l", card, old], stdin=b"y\n"), (0, MIXED_LISTING, b""))
         self.assertEqual((sorted(os.listdir(self.dir)), file_state(old)), before)
 
+    def test_lists_the_pieces_an_export_with_s_writes(self):
+        status, out, _ = run(["-l", "-s", "4", self.card(*MIXED)])
+        lines = out.split(b"\n")
+        self.assertEqual((status, len(lines)), (0, 13), out)
+        self.assertEqual(lines[2], b"  1  wav0000_2017_03_05__14_07_36.wav  2017-03-05 14:07:36  0:00:04.00  3.1 MB")
+        self.assertEqual(lines[-2], b"10 files from 3 recordings, 0:00:32.77 of sound, 25.2 MB, "
+                                    b"from 2017-03-05 14:07:32 to 2017-03-06 02:15:26")
+
     def test_lists_each_anomaly_before_the_summary(self):
         for items, expected in ANOMALIES:
             with self.subTest(items=items):
