@@ -129,6 +129,20 @@ TEST(CommandLine, asks_nothing_unless_exactly_two_positionals) {
     }
 }
 
+TEST(CommandLine, lists_with_the_drive_alone_or_ignores_a_second_positional) {
+    for (const auto& words :
+         std::vector<std::vector<std::string>>{{"-l", "E:"}, {"E:", "-l"}, {"-l", "E:", "out.zip"}}) {
+        SCOPED_TRACE(words.size());
+        const Parsed parsed = parse(words);
+        EXPECT_TRUE(parsed.options.list);
+        EXPECT_TRUE(parsed.options.pairGiven);
+        EXPECT_EQ(parsed.options.drive, "E:");
+        expectNothingPrinted(parsed);
+    }
+    EXPECT_FALSE(parse({"-l"}).options.pairGiven);
+    EXPECT_FALSE(parse({"-l", "E:", "a.zip", "b.zip"}).options.pairGiven);
+}
+
 TEST(CommandLine, takes_lone_dash_and_single_characters_as_positionals) {
     const Parsed parsed = parse({"-", "x"});
     EXPECT_TRUE(parsed.usable);
