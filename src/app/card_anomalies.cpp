@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "app/listing_time.hpp"
 #include "output/piece_time.hpp"
@@ -59,7 +60,9 @@ private:
         if (!isNew) add(k, "same start time as " + recordingLabel(table_, first->second));
         else if (valid && overlapsPrevious(start)) add(k, overlapText);
         previousEnd_.reset();
-        if (valid) previousEnd_ = output::secondsSinceEpoch(start) * 100 + static_cast<int64_t>(centisecondsOf(table_.payloadBytes(k)));
+        if (valid)
+            previousEnd_ = output::secondsSinceEpoch(start) * 100 +
+                           static_cast<int64_t>(centisecondsOf(table_.payloadBytes(k)));
         checkBlocks(k);
     }
 
@@ -87,7 +90,8 @@ private:
         for (const int32_t block : scan_.unreadableHeaderBlocks) {
             const bool inside = table_.recordingCount > 0 && block >= table_.firstBlock(0) &&
                                 block < table_.endBlock(table_.recordingCount - 1);
-            if (!inside) found_.lines.push_back(std::string(unreadableText) + std::to_string(block) + ", in no recording");
+            if (!inside)
+                found_.lines.push_back(std::string(unreadableText) + std::to_string(block) + ", in no recording");
         }
     }
 
