@@ -10,6 +10,8 @@
 #include "card/card_device.hpp"
 #include "export/compressor_count.hpp"
 #include "export/export_recordings.hpp"
+#include "output/file_plan.hpp"
+#include "output/zip_destination.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
 #include "platform/interrupt.hpp"
@@ -78,8 +80,13 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
                     const Checked& checked, const std::optional<exporting::Terminal>& terminal,
                     card::CardDevice& card, const scan::ScanResult& scan, exporting::ExportRescue& rescue) {
     if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
-    exporting::ExportRequest request{scan.table, card, options.zipPath, options.verbose,
-                                     exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
+    const output::FilePlan plan(scan.table, {options.secondsPerFile, options.guano, options.utcOffsetMinutes});
+    output::ZipDestination zip;
+    const bool opened = exporting::openArchive(zip, options.zipPath, console);
+    exporting::ExportRequest request{scan.table,      card,
+                                     zip,             plan,
+                                     opened,          options.zipPath,
+                                     options.verbose, exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
     request.stopSignal = &platform::interruptSignal();
     request.terminal = terminal;
     request.rescue = options.rescue;

@@ -18,15 +18,16 @@ void BlockCutter::placeLead(std::byte* payload, std::span<const std::byte> heade
     std::memcpy(history_.data(), payload + payloadSize - Chunk::historyCapacity, Chunk::historyCapacity);
 }
 
-void BlockCutter::cut(Chunk& chunk, int32_t k, const std::byte* payload, size_t piece, size_t headerSize,
-                      bool lastBlock) {
-    const size_t start = piece * Chunk::capacity;
-    const size_t stop = std::min(start + Chunk::capacity, payloadSize);
-    const bool opensEntry = start == 0 && headerSize != 0;
-    chunk.reset(k, opensEntry);
-    chunk.data = {payload + start - (opensEntry ? headerSize : 0), payload + stop};
-    if (!opensEntry) chunk.history = {payload + start - Chunk::historyCapacity, Chunk::historyCapacity};
-    chunk.last = lastBlock && stop == payloadSize;
+size_t BlockCutter::nextCut(size_t start, size_t limit) {
+    return std::min({(start / Chunk::capacity + 1) * Chunk::capacity, payloadSize, limit});
+}
+
+void BlockCutter::cut(Chunk& chunk, int32_t k, const std::byte* payload, size_t start, size_t stop, size_t headerSize,
+                      size_t historyBytes) {
+    const bool opensFile = headerSize != 0;
+    chunk.reset(k, opensFile);
+    chunk.data = {payload + start - headerSize, payload + stop};
+    if (!opensFile) chunk.history = {payload + start - historyBytes, historyBytes};
 }
 
 }  // namespace quilbex::exporting

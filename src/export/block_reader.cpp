@@ -4,14 +4,19 @@
 #include <utility>
 
 #include "card/sector_reader.hpp"
-#include "wav/wav_header.hpp"
 
 namespace quilbex::exporting {
+namespace {
 
-BlockReader::BlockReader(const scan::RecordingTable& table, card::CardDevice& card, BlockPool& blocks,
-                         ChunkPool& chunks, BoundedQueue<Chunk*>& compressQueue, BoundedQueue<WriterTask>& writeQueue,
-                         const std::atomic<int>* stopSignal)
-    : table_(table),
+constexpr auto payloadSize = static_cast<uint64_t>(scan::blockPayloadSize);
+
+}  // namespace
+
+BlockReader::BlockReader(const output::FilePlan& plan, const scan::RecordingTable& table, card::CardDevice& card,
+                         BlockPool& blocks, ChunkPool& chunks, BoundedQueue<Chunk*>& compressQueue,
+                         BoundedQueue<WriterTask>& writeQueue, const std::atomic<int>* stopSignal)
+    : plan_(plan),
+      table_(table),
       card_(card),
       blocks_(blocks),
       chunks_(chunks),
@@ -22,39 +27,87 @@ BlockReader::BlockReader(const scan::RecordingTable& table, card::CardDevice& ca
 void BlockReader::rescueSectors(uint32_t sectorSize) { rescue_.emplace(card_.raw(), sectorSize, stopSignal_); }
 
 void BlockReader::run() {
-    for (int32_t k = 0; k < table_.recordingCount; ++k)
-        if (!readRecording(k)) break;
+    std::optional<int32_t> recording;
+    std::optional<int32_t> skipped;
+    plan_.forEach([&](const output::PlannedFile& file) {
+        if (file.recording == skipped) return true;
+        // A block is never shared between recordings.
+        if (file.recording != recording) dropBlock();
+        recording = file.recording;
+        const Next next = readFile(file);
+        if (next == Next::recording) skipped = file.recording;
+        return next != Next::stop;
+    });
+    dropBlock();
     compressQueue_.close();
     writeQueue_.close();
 }
 
-// False when reading must stop: a failed read, the stop signal or a cancelled
-// pipeline.
-bool BlockReader::readRecording(int32_t k) {
-    const int32_t first = table_.firstBlock(k);
-    const int32_t end = table_.endBlock(k);
-    const auto header = wav::buildWavHeader(table_.payloadBytes(k));
-    RecordingEnd ending;
-    for (int32_t block = first; block < end; ++block) {
-        BlockBuffer* buffer = blocks_.acquire();
-        if (!buffer) return false;
-        const Step step = readBlock(*buffer, block, ending);
-        if (step != Step::read) buffer->release();
-        // Skipped before anything of the entry exists. Later seeks cannot be
-        // refused as they lie further into the card; should one be, the
-        // entry keeps what was read before it.
-        if (step == Step::refused && block == first) return writeQueue_.push({k, nullptr});
-        if (step != Step::read) {
-            if (!endEarly(k, header, block == first, ending)) return false;
-            return step != Step::readFailed && step != Step::interrupted;
+// Next::recording when the rest of the recording is not to be read (a seek
+// refused at its first block, or one that failed), Next::stop when reading
+// must stop: a failed read, the stop signal or a cancelled pipeline.
+BlockReader::Next BlockReader::readFile(const output::PlannedFile& file) {
+    const int32_t first = table_.firstBlock(file.recording);
+    const auto header = plan_.header(file);
+    // A whole recording's header stands in front of its first block's
+    // payload, as the stream has it; a piece's has a chunk of its own.
+    const bool headerInLead = file.piece < 0;
+    const uint64_t end = file.payloadOffset + file.payloadBytes;
+    bool opened = false;
+    fileDamage_ = 0;
+    for (uint64_t position = file.payloadOffset; position < end;) {
+        const int32_t block = first + static_cast<int32_t>(position / payloadSize);
+        const auto leadHeader = headerInLead && !opened ? std::span<const std::byte>(header)
+                                                        : std::span<const std::byte>();
+        if (!buffer_ || block != bufferBlock_) {
+            RecordingEnd ending;
+            const Step step = loadBlock(block, leadHeader, ending);
+            // Skipped before anything of the recording exists. Later seeks
+            // cannot be refused as they lie further into the card; should one
+            // be, the file keeps what was read before it.
+            if (step == Step::cancelled) return Next::stop;
+            if (step == Step::refused && block == first)
+                return writeQueue_.push({file.recording, nullptr}) ? Next::recording : Next::stop;
+            if (step != Step::read) {
+                if (!handOnOwnBytes(file, opened ? std::span<const std::byte>() : header, true, &ending))
+                    return Next::stop;
+                return step == Step::readFailed || step == Step::interrupted ? Next::stop : Next::recording;
+            }
         }
-        const bool opensEntry = block == first;
-        if (!cutBlock(k, *buffer, opensEntry ? std::span<const std::byte>(header) : std::span<const std::byte>(),
-                      block + 1 == end))
-            return false;
+        if (!opened && !headerInLead && !handOnOwnBytes(file, header, false, nullptr)) return Next::stop;
+        opened = true;
+        const auto next = cutChunk(file, position, leadHeader);
+        if (!next) return Next::stop;
+        position = *next;
     }
-    // A recording without blocks is its header alone.
-    return first < end || endEarly(k, header, true, ending);
+    // After the audio: the metadata chunk, or the header of a file without
+    // audio.
+    if (opened && !plan_.options().guano) return Next::file;
+    const RecordingEnd complete;
+    return handOnOwnBytes(file, opened ? std::span<const std::byte>() : header, true,
+                          endsRecording(file) ? &complete : nullptr)
+               ? Next::file
+               : Next::stop;
+}
+
+// Releases the block in hand, reads `block` into a new buffer and puts in
+// front of its payload the header, when given, else the previous block's last
+// 32 KiB. The buffer is in hand when it returns Step::read; otherwise `end`
+// says how the recording ended.
+BlockReader::Step BlockReader::loadBlock(int32_t block, std::span<const std::byte> header, RecordingEnd& end) {
+    dropBlock();
+    BlockBuffer* buffer = blocks_.acquire();
+    if (!buffer) return Step::cancelled;
+    const Step step = readBlock(*buffer, block, end);
+    if (step != Step::read) {
+        buffer->release();
+        return step;
+    }
+    buffer_ = buffer;
+    bufferBlock_ = block;
+    fileDamage_ += damage_.sectors.unreadableBytes;
+    cutter_.placeLead(buffer->payload(), header);
+    return Step::read;
 }
 
 // Leaves the block's bytes, bit order restored, in the buffer when it
@@ -102,46 +155,65 @@ BlockReader::Step BlockReader::rescueBlock(BlockBuffer& buffer, int32_t block, c
     }
 }
 
-// Hands on the block's payload as chunks at fixed offsets, the entry's header
-// (when given) in front of the first; the buffer's lead bytes take the header
-// or, for a later block, the previous block's last 32 KiB as dictionary.
-bool BlockReader::cutBlock(int32_t k, BlockBuffer& buffer, std::span<const std::byte> header, bool lastBlock) {
-    std::byte* payload = buffer.payload();
-    cutter_.placeLead(payload, header);
-    bool ok = true;
-    for (size_t piece = 0; ok && piece < BlockCutter::chunksPerBlock; ++piece) {
-        Chunk* chunk = chunks_.acquire();
-        ok = chunk != nullptr;
-        if (!ok) break;
-        BlockCutter::cut(*chunk, k, payload, piece, header.size(), lastBlock);
-        if (piece == 0) chunk->damage = std::exchange(damage_, {});
-        chunk->block = &buffer;
-        buffer.addUser();
-        ok = handOn(chunk);
-    }
-    buffer.release();
-    return ok;
+// Hands on the chunk of the file's stream that starts at `position` of its
+// recording's payload, in the block in hand: up to the next fixed position
+// or the file's end, with the header in the lead in front when given.
+// Returns the position after it; nothing when the pipeline was cancelled.
+std::optional<uint64_t> BlockReader::cutChunk(const output::PlannedFile& file, uint64_t position,
+                                              std::span<const std::byte> leadHeader) {
+    const uint64_t blockStart = position - position % payloadSize;
+    const uint64_t end = file.payloadOffset + file.payloadBytes;
+    const auto start = static_cast<size_t>(position - blockStart);
+    const size_t stop = BlockCutter::nextCut(start, static_cast<size_t>(std::min(end - blockStart, payloadSize)));
+    Chunk* chunk = chunks_.acquire();
+    if (!chunk) return {};
+    const auto history = static_cast<size_t>(std::min<uint64_t>(Chunk::historyCapacity, position - file.payloadOffset));
+    BlockCutter::cut(*chunk, file.recording, buffer_->payload(), start, stop, leadHeader.size(), history);
+    if (chunk->first) chunk->file = file;
+    if (start == 0) chunk->damage = std::exchange(damage_, {});
+    chunk->last = blockStart + stop == end && !plan_.options().guano;
+    chunk->endsRecording = chunk->last && endsRecording(file);
+    chunk->block = buffer_;
+    buffer_->addUser();
+    if (!handOn(chunk)) return {};
+    return blockStart + stop;
 }
 
-// Ends an entry whose recording stopped before its last block: with its
-// header alone when no chunk of it was handed on, else with an empty final
-// chunk after the sync-flushed ones.
-bool BlockReader::endEarly(int32_t k, std::span<const std::byte> header, bool nothingHandedOn,
-                           const RecordingEnd& end) {
+// Hands on a chunk of its own bytes: the header when given (which opens the
+// file), and when it ends the file, the metadata chunk. `end` is set when it
+// ends the reading of the recording.
+bool BlockReader::handOnOwnBytes(const output::PlannedFile& file, std::span<const std::byte> header, bool last,
+                                 const RecordingEnd* end) {
     Chunk* chunk = chunks_.acquire();
     if (!chunk) return false;
-    chunk->reset(k, nothingHandedOn);
-    if (nothingHandedOn) {
-        std::copy(header.begin(), header.end(), chunk->ownBytes.begin());
-        chunk->data = std::span<const std::byte>(chunk->ownBytes).first(header.size());
+    chunk->reset(file.recording, !header.empty());
+    if (chunk->first) chunk->file = file;
+    auto* out = std::copy(header.begin(), header.end(), chunk->ownBytes.begin());
+    if (last) {
+        const auto trailer = plan_.trailer(file, fileDamage_);
+        out = std::copy(trailer.begin(), trailer.end(), out);
     }
-    chunk->last = true;
-    chunk->end = end;
+    chunk->data = std::span<const std::byte>(chunk->ownBytes.begin(), out);
+    chunk->last = last;
+    if (end) {
+        chunk->endsRecording = true;
+        chunk->end = *end;
+    }
     return handOn(chunk);
 }
 
 bool BlockReader::handOn(Chunk* chunk) {
     return writeQueue_.push({chunk->recording, chunk}) && compressQueue_.push(chunk);
+}
+
+void BlockReader::dropBlock() {
+    if (buffer_) buffer_->release();
+    buffer_ = nullptr;
+    bufferBlock_ = 0;
+}
+
+bool BlockReader::endsRecording(const output::PlannedFile& file) const {
+    return file.payloadOffset + file.payloadBytes == table_.payloadBytes(file.recording);
 }
 
 }  // namespace quilbex::exporting

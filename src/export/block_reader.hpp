@@ -1,9 +1,9 @@
 #pragma once
-// The pipeline's reader: walks the recordings in table order, reads each
-// block into a buffer from the block pool, and cuts the entry stream (WAV
-// header, then the blocks' payloads) into chunks at fixed positions: four per
-// block, the first of an entry with the header in front. Each chunk goes to
-// the compressors and, in order, to the writer.
+// The pipeline's reader: walks the plan's files in order, reads each block of
+// their recordings once into a buffer from the block pool, and cuts each
+// file's stream (WAV header, the payload it holds, its metadata chunk) into
+// chunks: at fixed positions, four per block, and at the files' bounds. Each
+// chunk goes to the compressors and, in order, to the writer.
 
 #include <atomic>
 #include <cstdint>
@@ -17,34 +17,42 @@
 #include "export/bounded_queue.hpp"
 #include "export/chunk_pool.hpp"
 #include "export/writer_task.hpp"
+#include "output/file_plan.hpp"
 #include "scan/recording_table.hpp"
 
 namespace quilbex::exporting {
 
 class BlockReader {
 public:
-    BlockReader(const scan::RecordingTable& table, card::CardDevice& card, BlockPool& blocks, ChunkPool& chunks,
-                BoundedQueue<Chunk*>& compressQueue, BoundedQueue<WriterTask>& writeQueue,
-                const std::atomic<int>* stopSignal);
+    BlockReader(const output::FilePlan& plan, const scan::RecordingTable& table, card::CardDevice& card,
+                BlockPool& blocks, ChunkPool& chunks, BoundedQueue<Chunk*>& compressQueue,
+                BoundedQueue<WriterTask>& writeQueue, const std::atomic<int>* stopSignal);
 
     // Goes on past unreadable sectors of sectorSize bytes from now on.
     void rescueSectors(uint32_t sectorSize);
 
-    // Reads until the last recording, a failed read (or the end of the
-    // rescue), the stop signal or a cancelled pipeline; then closes both
-    // queues.
+    // Reads until the last file, a failed read (or the end of the rescue),
+    // the stop signal or a cancelled pipeline; then closes both queues.
     void run();
 
 private:
-    enum class Step { read, refused, seekFailed, readFailed, interrupted };
+    enum class Step { read, refused, seekFailed, readFailed, interrupted, cancelled };
+    // Where the walk goes after a file.
+    enum class Next { file, recording, stop };
 
-    bool readRecording(int32_t k);
+    Next readFile(const output::PlannedFile& file);
+    Step loadBlock(int32_t block, std::span<const std::byte> header, RecordingEnd& end);
     Step readBlock(BlockBuffer& buffer, int32_t block, RecordingEnd& end);
     Step rescueBlock(BlockBuffer& buffer, int32_t block, const card::ReadFailure& failure, RecordingEnd& end);
-    bool cutBlock(int32_t k, BlockBuffer& buffer, std::span<const std::byte> header, bool lastBlock);
-    bool endEarly(int32_t k, std::span<const std::byte> header, bool nothingHandedOn, const RecordingEnd& end);
+    std::optional<uint64_t> cutChunk(const output::PlannedFile& file, uint64_t position,
+                                     std::span<const std::byte> leadHeader);
+    bool handOnOwnBytes(const output::PlannedFile& file, std::span<const std::byte> header, bool last,
+                        const RecordingEnd* end);
     bool handOn(Chunk* chunk);
+    void dropBlock();
+    bool endsRecording(const output::PlannedFile& file) const;
 
+    const output::FilePlan& plan_;
     const scan::RecordingTable& table_;
     card::CardDevice& card_;
     BlockPool& blocks_;
@@ -54,8 +62,14 @@ private:
     const std::atomic<int>* stopSignal_;
     BlockCutter cutter_;
     std::optional<card::SectorRescue> rescue_;
+    // The block in hand, whose payload may hold the start of the next file;
+    // null when none.
+    BlockBuffer* buffer_ = nullptr;
+    int32_t bufferBlock_ = 0;  // meaningful with buffer_
     // The damage of the block just read, for its first chunk.
     BlockDamage damage_;
+    // The bytes the rescue zero-filled in the blocks read for the file being read.
+    uint64_t fileDamage_ = 0;
 };
 
 }  // namespace quilbex::exporting

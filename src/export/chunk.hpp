@@ -1,10 +1,11 @@
 #pragma once
-// One piece of an archive entry on its way through the pipeline: up to 1 MiB
-// of the entry's uncompressed stream (WAV header, then the payloads of its
-// blocks), cut at fixed positions, with the 32 KiB of stream before it as
-// deflate's dictionary, and, once a compressor is done, its raw deflate data
-// and CRC-32. The data lies in a block buffer, which the chunk keeps in use
-// until it is compressed. Chunks are allocated once and reused.
+// One piece of a file on its way through the pipeline: up to 1 MiB of the
+// file's stream (WAV header, the payloads of its blocks, the metadata chunk),
+// cut at fixed positions, with up to 32 KiB of stream before it as deflate's
+// dictionary, and, once a compressor is done, its raw deflate data and
+// CRC-32. The data lies in a block buffer, which the chunk keeps in use until
+// it is compressed, or in the chunk's own bytes. Chunks are allocated once
+// and reused.
 
 #include <array>
 #include <cstddef>
@@ -15,6 +16,7 @@
 #include "card/sector_rescue.hpp"
 #include "export/done_flag.hpp"
 #include "export/recording_end.hpp"
+#include "output/file_plan.hpp"
 
 namespace quilbex::exporting {
 
@@ -36,11 +38,12 @@ struct Chunk {
 
     Chunk() : compressed_(new std::byte[compressedCapacity]) {}
 
-    // Makes a used chunk a new piece of the recording's entry.
-    void reset(int32_t forRecording, bool opensEntry) {
+    // Makes a used chunk a new piece of one of the recording's files.
+    void reset(int32_t forRecording, bool opensFile) {
         recording = forRecording;
-        first = opensEntry;
+        first = opensFile;
         last = false;
+        endsRecording = false;
         end = {};
         damage = {};
         data = {};
@@ -54,15 +57,19 @@ struct Chunk {
 
     // Set by the reader before the chunk is handed on.
     int32_t recording = 0;
-    bool first = false;  // opens the entry
-    bool last = false;   // ends the entry: compressed with the final block
-    RecordingEnd end;    // meaningful when last
+    bool first = false;  // opens a file
+    bool last = false;   // ends the file: compressed with the final block
+    // The last chunk of the recording: of its last file, or of the file in
+    // which its reading ended.
+    bool endsRecording = false;
+    RecordingEnd end;           // meaningful when endsRecording
+    output::PlannedFile file;   // meaningful when first
     BlockDamage damage;  // on the first chunk cut from a block with unreadable sectors
-    std::span<const std::byte> data;     // empty only for the last chunk of an entry cut short
-    std::span<const std::byte> history;  // empty for the first chunk of an entry
+    std::span<const std::byte> data;     // empty only for the last chunk of a file cut short
+    std::span<const std::byte> history;  // empty for a file's first chunk, and for one after its own bytes
     BlockBuffer* block = nullptr;        // holds data and history; null when they lie in ownBytes
-    // Room for the WAV header of an entry that got no block.
-    std::array<std::byte, 128> ownBytes{};
+    // Room for a WAV header and a metadata chunk that lie in no block.
+    std::array<std::byte, 1024> ownBytes{};
 
     // Set by the compressor before `compressed` becomes true.
     bool deflated = false;  // false when the library failed on the chunk

@@ -3,17 +3,15 @@
 #include <zlib.h>
 
 #include "output/recording_name.hpp"
-#include "wav/wav_header.hpp"
-#include "platform/dos_time.hpp"
 #include "platform/system_error.hpp"
 
 namespace quilbex::exporting {
 
 using Reason = RecordingEnd::Reason;
 
-EntryWriter::EntryWriter(const scan::RecordingTable& table, zip::ZipWriter& zip, Progress& progress,
+EntryWriter::EntryWriter(const scan::RecordingTable& table, output::Destination& destination, Progress& progress,
                          RescueTally& rescue, platform::Console& console, const platform::DiagnosticLog& log)
-    : table_(table), zip_(zip), progress_(progress), rescue_(rescue), console_(console), log_(log) {}
+    : table_(table), destination_(destination), progress_(progress), rescue_(rescue), console_(console), log_(log) {}
 
 bool EntryWriter::take(const WriterTask& task) {
     if (!task.chunk) {
@@ -22,24 +20,23 @@ bool EntryWriter::take(const WriterTask& task) {
     }
     const Chunk& chunk = *task.chunk;
     chunk.compressed.wait();
-    if (chunk.first) beginEntry(chunk.recording);
+    if (chunk.first) beginFile(chunk.file);
     length_ += chunk.data.size();
     progress_.advance(chunk.data.size());
     if (chunk.damage.sectors.any()) rescue_.addBlock(chunk.damage);
     return chunk.last ? finishEntry(chunk) : continueEntry(chunk);
 }
 
-void EntryWriter::beginEntry(int32_t k) {
-    const uint32_t startTime = table_.startTimes[static_cast<size_t>(k)];
-    recording_ = k;
-    name_ = output::recordingName(k, startTime);
-    date_ = zip::makeFileInfo(platform::decodeDosDateTime(startTime), startTime);
-    plannedLength_ = wav::wavFileSizeFor(table_.payloadBytes(k));
-    begun_ = zip_.beginEntry(name_, date_.dosDate, plannedLength_);
+void EntryWriter::beginFile(const output::PlannedFile& file) {
+    number_ = static_cast<int32_t>(file.index + 1);
+    name_ = file.heading.name;
+    plannedLength_ = file.heading.plannedSize;
+    begun_ = destination_.beginFile(file.heading);
+    warnings_ = destination_.fileWarnings();
     length_ = 0;
     crc_ = 0;
-    progress_.begin(k + 1, name_);
-    rescue_.beginRecording(k);
+    progress_.begin(number_, name_);
+    if (file.piece <= 0) rescue_.beginRecording(file.recording);
 }
 
 bool EntryWriter::continueEntry(const Chunk& chunk) {
@@ -55,12 +52,12 @@ bool EntryWriter::continueEntry(const Chunk& chunk) {
 
 bool EntryWriter::finishEntry(const Chunk& chunk) {
     const Reason reason = chunk.end.reason;
-    // Reading stopped inside the recording: it is stored, but announced no
-    // more than it would have been had the export ended at that read.
+    // Reading stopped inside the file: it is stored, but announced no more
+    // than it would have been had the export ended at that read.
     const bool readingStopped = reason == Reason::readFailed || reason == Reason::interrupted;
     if (!readingStopped) reportRecordingRead(chunk.end, length_);
-    const bool stored = begun_ && write(chunk) && zip_.finishEntry(length_, crc_);
-    rescue_.endRecording(stored && !readingStopped);
+    const bool stored = begun_ && write(chunk) && destination_.finishFile(length_, crc_);
+    if (chunk.endsRecording) rescue_.endRecording(stored && !readingStopped);
     if (reason == Reason::readFailed) {
         outcome_.status = ExportStatus::readFailed;
         outcome_.readFailure = chunk.end.readFailure;
@@ -78,7 +75,8 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
 }
 
 bool EntryWriter::write(const Chunk& chunk) {
-    if (!chunk.deflated || !zip_.writeCompressed(chunk.compressedData())) return false;
+    if (!destination_.takesDeflated()) return destination_.write(chunk.data);
+    if (!chunk.deflated || !destination_.write(chunk.compressedData())) return false;
     // A chunk is about 1 MiB, within z_off_t even where it is 32 bits wide.
     crc_ = static_cast<uint32_t>(crc32_combine(crc_, chunk.crc, static_cast<z_off_t>(chunk.data.size())));
     return true;
@@ -101,7 +99,7 @@ void EntryWriter::reportSkipped(int32_t k) {
 // its progress line and its date warnings.
 void EntryWriter::reportRecordingRead(const RecordingEnd& end, uint64_t length) {
     // A live progress line stays above the messages rather than under them.
-    if (end.reason == Reason::seekFailed || end.reason == Reason::seekRefused || !date_.warnings.empty())
+    if (end.reason == Reason::seekFailed || end.reason == Reason::seekRefused || !warnings_.empty())
         progress_.endLine();
     if (end.reason == Reason::seekFailed) {
         console_.outLine("Error: " + std::to_string(static_cast<unsigned>(end.seekError)));
@@ -110,8 +108,8 @@ void EntryWriter::reportRecordingRead(const RecordingEnd& end, uint64_t length) 
     } else if (end.reason == Reason::seekRefused) {
         logRefusedSeek(end.block);
     }
-    progress_.report(recording_ + 1, name_, length);
-    for (const auto& warning : date_.warnings) console_.errLine(warning);
+    progress_.report(number_, name_, length);
+    for (const auto& warning : warnings_) console_.errLine(warning);
 }
 
 void EntryWriter::reportAddFailure() {

@@ -1,8 +1,8 @@
 #pragma once
-// The pipeline's writer: takes the chunks in entry order, stores them through
-// the zip writer, and prints every message of the export at the point where
-// an export that read, compressed and stored one recording after another
-// would print it. So the output never depends on the number of threads.
+// The pipeline's writer: takes the chunks in file order, stores them through
+// the destination, and prints every message of the export at the point where
+// an export that read, compressed and stored one file after another would
+// print it. So the output never depends on the number of threads.
 
 #include <cstdint>
 #include <optional>
@@ -13,11 +13,10 @@
 #include "export/progress.hpp"
 #include "export/rescue_report.hpp"
 #include "export/writer_task.hpp"
+#include "output/destination.hpp"
 #include "platform/console.hpp"
 #include "platform/diagnostic_log.hpp"
 #include "scan/recording_table.hpp"
-#include "zip/entry_time.hpp"
-#include "zip/zip_writer.hpp"
 
 namespace quilbex::exporting {
 
@@ -29,8 +28,8 @@ struct WriterOutcome {
 
 class EntryWriter {
 public:
-    EntryWriter(const scan::RecordingTable& table, zip::ZipWriter& zip, Progress& progress, RescueTally& rescue,
-                platform::Console& console, const platform::DiagnosticLog& log);
+    EntryWriter(const scan::RecordingTable& table, output::Destination& destination, Progress& progress,
+                RescueTally& rescue, platform::Console& console, const platform::DiagnosticLog& log);
 
     // Stores the next task's chunk once it is compressed. False when the
     // export must stop now; outcome() then says why.
@@ -39,7 +38,7 @@ public:
     const WriterOutcome& outcome() const { return outcome_; }
 
 private:
-    void beginEntry(int32_t k);
+    void beginFile(const output::PlannedFile& file);
     bool continueEntry(const Chunk& chunk);
     bool finishEntry(const Chunk& chunk);
     bool write(const Chunk& chunk);
@@ -49,21 +48,21 @@ private:
     void reportAddFailure();
 
     const scan::RecordingTable& table_;
-    zip::ZipWriter& zip_;
+    output::Destination& destination_;
     Progress& progress_;
     RescueTally& rescue_;
     platform::Console& console_;
     const platform::DiagnosticLog& log_;
     WriterOutcome outcome_;
 
-    // The entry being stored.
-    int32_t recording_ = 0;
+    // The file being stored.
+    int32_t number_ = 0;  // in the plan, from 1
     std::string name_;
-    zip::EntryDate date_;
-    uint64_t plannedLength_ = 0;  // header plus every block's payload
-    bool begun_ = false;          // false when the archive refused the entry
-    // The entry's bytes taken so far: all stored, unless the archive refused
-    // the entry, which is still read whole for its progress line.
+    std::vector<std::string> warnings_;  // the destination's, about the file
+    uint64_t plannedLength_ = 0;  // header, payload and metadata
+    bool begun_ = false;          // false when the destination refused the file
+    // The file's bytes taken so far: all stored, unless the destination
+    // refused the file, which is still read whole for its progress line.
     uint64_t length_ = 0;
     uint32_t crc_ = 0;  // CRC-32 of the bytes stored
 };

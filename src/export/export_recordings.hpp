@@ -1,6 +1,6 @@
 #pragma once
-// The export pass: every recording of the table, in order, as one WAV entry
-// of a new zip archive.
+// The export pass: every file of the plan, in order, as one WAV file through
+// the destination.
 
 #include <atomic>
 #include <optional>
@@ -9,23 +9,32 @@
 #include "card/card_device.hpp"
 #include "export/progress.hpp"
 #include "export/rescue_report.hpp"
+#include "output/destination.hpp"
+#include "output/file_plan.hpp"
+#include "output/zip_destination.hpp"
 #include "scan/recording_table.hpp"
 
 namespace quilbex::exporting {
 
 enum class ExportStatus {
-    completed,    // every recording stored or skipped, archive closed
-    addFailed,    // an entry or the archive's end could not be stored (messages printed); archive closed
-    readFailed,   // a card read failed (messages printed); archive finished
-    interrupted,  // the stop signal ended the reading; archive finished, nothing printed
+    completed,    // every file stored or skipped, destination closed
+    addFailed,    // a file or the destination's end could not be stored (messages printed); destination closed
+    readFailed,   // a card read failed (messages printed); destination closed
+    interrupted,  // the stop signal ended the reading; destination closed, nothing printed
 };
 
 struct ExportRequest {
     const scan::RecordingTable& table;
     card::CardDevice& card;
+    // Where the plan's files go, opened by the caller; false in
+    // destinationOpen when it failed to (and said so): the export then goes
+    // on, and storing the first file fails with its own message.
+    output::Destination& destination;
+    const output::FilePlan& plan;
+    bool destinationOpen = true;
     std::string zipPath;
     bool verbose = false;
-    // Compressor threads, 1 to 64; the archive and the output are the same
+    // Compressor threads, 1 to 64; the files and the output are the same
     // for every count.
     int threads = 1;
     // Once it points to a non-zero value, reading stops before the next
@@ -44,6 +53,11 @@ struct ExportResult {
     ExportStatus status = ExportStatus::completed;
     ExportRescue rescue;  // what the rescue met; nothing without it
 };
+
+// Makes the new archive the export writes into. False, with the message on
+// standard error, when it cannot: the export then still goes on, and storing
+// its first file fails with its own message.
+bool openArchive(output::ZipDestination& zip, const std::string& path, platform::Console& console);
 
 ExportResult exportRecordings(const ExportRequest& request, platform::Console& console,
                               const platform::DiagnosticLog& log);

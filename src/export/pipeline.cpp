@@ -2,37 +2,44 @@
 //
 //   reader (1 thread) --chunks--> compressors (N threads) --deflate data--> writer (calling thread)
 //
-// The reader walks the recordings in table order. For each block it takes an
-// aligned buffer from the block pool, seeks, and reads the whole 4 MiB block
-// into it (the bit order is restored as it comes in). The entry's stream is
-// its WAV header, then the payload of every block; the reader cuts it into
-// chunks at fixed positions, four per block of at most 1 MiB, the entry's
-// header in front of the first. A chunk points into the block buffer: the
-// data stays where it was read, and the buffer's lead bytes before the
-// payload take the header, or a copy of the previous block's last 32 KiB, so
-// that every chunk and the 32 KiB of stream before it lie in one piece. Every
-// chunk goes into two queues in the same order: the compress queue, which any
-// idle compressor takes from, and the write queue, which the writer takes
-// from strictly in order.
+// The reader walks the files of the plan (output/file_plan) in order: whole
+// recordings, or pieces of N seconds. For each block it takes an aligned
+// buffer from the block pool, seeks, and reads the whole 4 MiB block into it
+// (the bit order is restored as it comes in); every block is read once, even
+// when two pieces share it. A file's stream is its WAV header, its payload
+// and, with GUANO, the metadata chunk; the reader cuts it into chunks at
+// fixed positions, four per block of at most 1 MiB, and at the files' bounds.
+// A chunk points into the block buffer: the data stays where it was read, and
+// the buffer's lead bytes before the payload take a whole recording's header,
+// or a copy of the previous block's last 32 KiB, so that every chunk and the
+// 32 KiB of its file's stream before it lie in one piece. A piece's header and
+// a file's metadata chunk lie in a chunk's own bytes; a chunk that follows
+// them, or starts a piece inside a block, has less or no dictionary (deflate
+// needs none). Every chunk goes into two queues in the same order: the
+// compress queue, which any idle compressor takes from, and the write queue,
+// which the writer takes from strictly in order.
 //
 // A compressor deflates a chunk by itself: level 1, the 32 KiB before it as
-// dictionary, a sync flush at the end, or the final block for an entry's last
+// dictionary, a sync flush at the end, or the final block for a file's last
 // chunk; it computes the chunk's CRC-32 and lets go of the block buffer, which
-// returns to the pool when the reader and all four chunks are done with it.
+// returns to the pool when the reader and every chunk cut from it are done.
 // A chunk's bounds and dictionary depend only on positions in the stream, so
-// its deflate data is the same whichever compressor makes it and whenever: an
-// entry's chunks end to end are one deflate stream, and the archive is the
+// its deflate data is the same whichever compressor makes it and whenever: a
+// file's chunks end to end are one deflate stream, and the output is the
 // same byte for byte for any number of compressors. One compressor is the
-// same code with N = 1. A recording that ends early gets an empty last chunk
-// (just the final block), or its header alone when no block was read.
+// same code with N = 1. A destination that takes the files' own bytes (a
+// folder) gets no deflate work done: the compressors just pass the chunks on.
+// A file whose recording ends early gets an empty last chunk (just the final
+// block, or its metadata chunk), or its header alone when no block was read.
 // Compressors run at a lower priority than the reader, so that when the
 // cores are busy the card still gets its next read at once.
 //
 // The writer takes the next task from the write queue, waits until its chunk
-// is compressed, and passes the deflate data to the zip writer, combining the
-// CRC-32s; it begins the entry at the entry's first chunk, finishes it at the
-// last, and gives each chunk back to the chunk pool. Every console line of
-// the export comes from the writer, in entry order, where an export that
+// is compressed, and passes the deflate data (or the bytes themselves) to the
+// destination (output/destination), combining the CRC-32s; it begins the
+// file at its first chunk, finishes it at the last, and gives each chunk back
+// to the chunk pool. Every console line of
+// the export comes from the writer, in file order, where an export that
 // handled one whole recording after another would print it: what the reader
 // found (a failed or refused seek, a failed read, the stop signal) travels
 // with the last chunk of its recording, and a skipped recording is a task
@@ -64,7 +71,7 @@
 // Stopping: the reader ends by itself after the last recording, a failed read
 // or the stop signal. It hands on its recording's last chunk and closes both
 // queues; the compressors drain the compress queue and the writer the write
-// queue, so the archive keeps every entry read. When the archive fails, the
+// queue, so the destination keeps every file read. When it fails, the
 // writer cancels the queues and both pools: every wait of the reader and the
 // compressors returns at once, they stop after the block or chunk in hand,
 // and the writer joins them before it returns.
@@ -88,12 +95,14 @@
 namespace quilbex::exporting {
 namespace {
 
-void compressChunks(BoundedQueue<Chunk*>& queue) {
+// A destination that takes the files' own bytes gets them as they were read:
+// the chunks are merely passed on, in the same order.
+void compressChunks(BoundedQueue<Chunk*>& queue, bool deflate) {
     // The reader comes first: a card kept waiting is time lost for good.
     platform::lowerCurrentThreadPriority();
     ChunkCompressor compressor;
     while (const auto chunk = queue.pop()) {
-        compressor.compress(**chunk);
+        if (deflate) compressor.compress(**chunk);
         // The writer may reuse the chunk once it is marked compressed.
         if ((*chunk)->block) (*chunk)->block->release();
         (*chunk)->compressed.set();
@@ -113,8 +122,8 @@ std::optional<WriterTask> nextTask(BoundedQueue<WriterTask>& queue, Progress& pr
 
 }  // namespace
 
-WriterOutcome runPipeline(const ExportRequest& request, zip::ZipWriter& zip, Progress& progress,
-                          platform::Console& console, const platform::DiagnosticLog& log) {
+WriterOutcome runPipeline(const ExportRequest& request, Progress& progress, platform::Console& console,
+                          const platform::DiagnosticLog& log) {
     const int compressors = std::clamp(request.threads, 1, maxCompressors);
     // Enough chunks for every compressor to have one in hand and one waiting,
     // and enough blocks for the reader to read one while the compressors
@@ -125,15 +134,18 @@ WriterOutcome runPipeline(const ExportRequest& request, zip::ZipWriter& zip, Pro
     ChunkPool pool(chunkCount);
     BoundedQueue<Chunk*> compressQueue(chunkCount);
     BoundedQueue<WriterTask> writeQueue(chunkCount);
-    BlockReader reader(request.table, request.card, blocks, pool, compressQueue, writeQueue, request.stopSignal);
+    BlockReader reader(request.plan, request.table, request.card, blocks, pool, compressQueue, writeQueue,
+                       request.stopSignal);
     if (request.rescue) reader.rescueSectors(request.sectorSize);
 
     std::vector<std::thread> threads;
     threads.emplace_back([&reader] { reader.run(); });
-    for (int i = 0; i < compressors; ++i) threads.emplace_back([&compressQueue] { compressChunks(compressQueue); });
+    const bool deflate = request.destination.takesDeflated();
+    for (int i = 0; i < compressors; ++i)
+        threads.emplace_back([&compressQueue, deflate] { compressChunks(compressQueue, deflate); });
 
     RescueTally rescue(console, request.verbose);
-    EntryWriter writer(request.table, zip, progress, rescue, console, log);
+    EntryWriter writer(request.table, request.destination, progress, rescue, console, log);
     while (const auto task = nextTask(writeQueue, progress)) {
         const bool goOn = writer.take(*task);
         if (task->chunk) pool.release(task->chunk);

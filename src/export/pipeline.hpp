@@ -6,17 +6,16 @@
 #include "export/progress.hpp"
 #include "platform/console.hpp"
 #include "platform/diagnostic_log.hpp"
-#include "zip/zip_writer.hpp"
 
 namespace quilbex::exporting {
 
 // The most compressor threads the pipeline starts.
 inline constexpr int maxCompressors = 64;
 
-// Stores every recording of the request as an entry of the archive, which
-// may have failed to open. Returns when every thread it started has ended;
-// the archive is left open for the caller to close.
-WriterOutcome runPipeline(const ExportRequest& request, zip::ZipWriter& zip, Progress& progress,
-                          platform::Console& console, const platform::DiagnosticLog& log);
+// Stores every file of the request's plan through its destination, which may
+// have failed to open. Returns when every thread it started has ended; the
+// destination is left open for the caller to close.
+WriterOutcome runPipeline(const ExportRequest& request, Progress& progress, platform::Console& console,
+                          const platform::DiagnosticLog& log);
 
 }  // namespace quilbex::exporting

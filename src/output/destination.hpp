@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "platform/dos_time.hpp"
 #include "platform/system_error.hpp"
@@ -43,6 +44,11 @@ public:
     virtual bool close() = 0;
 
     virtual platform::SystemError lastError() const = 0;
+
+    // Lines to print after the progress line of the file begun last, such
+    // as a start that could not be its date; none unless a destination has
+    // some.
+    virtual std::vector<std::string> fileWarnings() const { return {}; }
 };
 
 }  // namespace quilbex::output

@@ -22,11 +22,12 @@ FilePlan::FilePlan(const scan::RecordingTable& table, PlanOptions options) : tab
 }
 
 void FilePlan::forEach(const std::function<bool(const PlannedFile&)>& visit) const {
+    uint64_t index = 0;
     for (int32_t k = 0; k < table_.recordingCount; ++k)
-        if (!forEachOf(k, visit)) return;
+        if (!forEachOf(k, index, visit)) return;
 }
 
-bool FilePlan::forEachOf(int32_t k, const std::function<bool(const PlannedFile&)>& visit) const {
+bool FilePlan::forEachOf(int32_t k, uint64_t& index, const std::function<bool(const PlannedFile&)>& visit) const {
     const uint32_t stored = table_.startTimes[static_cast<size_t>(k)];
     const platform::CalendarTime start = platform::decodeDosDateTime(stored);
     const std::string name = recordingName(k, stored);
@@ -38,6 +39,7 @@ bool FilePlan::forEachOf(int32_t k, const std::function<bool(const PlannedFile&)
     file.heading.storedStart = stored;
     if (options_.secondsPerFile == 0) {
         file.payloadBytes = payload;
+        file.index = index++;
         file.heading.plannedSize = wav::wavFileSizeFor(payload, trailerSize(file));
         return visit(file);
     }
@@ -46,6 +48,7 @@ bool FilePlan::forEachOf(int32_t k, const std::function<bool(const PlannedFile&)
     // A recording without payload is still one file, its header alone.
     for (uint64_t offset = 0; offset < payload || offset == 0; offset += pieceBytes) {
         ++file.piece;
+        file.index = index++;
         file.payloadOffset = offset;
         file.payloadBytes = std::min(pieceBytes, payload - offset);
         file.offsetSeconds = static_cast<int64_t>(offset / bytesPerSecond);

@@ -24,6 +24,7 @@ struct PlanOptions {
 };
 
 struct PlannedFile {
+    uint64_t index = 0;  // in the plan, from 0
     int32_t recording = 0;
     int32_t piece = -1;  // from 0; -1 for a whole recording
     // The file's audio: [payloadOffset, payloadOffset + payloadBytes) of the
@@ -41,9 +42,6 @@ public:
     // Calls visit with every file in order, until it returns false.
     void forEach(const std::function<bool(const PlannedFile&)>& visit) const;
 
-    // The files of recording k, in order, until visit returns false; false then.
-    bool forEachOf(int32_t k, const std::function<bool(const PlannedFile&)>& visit) const;
-
     uint64_t fileCount() const { return fileCount_; }
     uint64_t totalBytes() const { return totalBytes_; }
     const PlanOptions& options() const { return options_; }
@@ -55,6 +53,9 @@ public:
     std::vector<std::byte> trailer(const PlannedFile& file, uint64_t unreadableBytes) const;
 
 private:
+    // The files of recording k, the first numbered `index`, until visit
+    // returns false; false then.
+    bool forEachOf(int32_t k, uint64_t& index, const std::function<bool(const PlannedFile&)>& visit) const;
     wav::GuanoFacts guanoFacts(const PlannedFile& file) const;
     uint64_t trailerSize(const PlannedFile& file) const;
 

@@ -188,3 +188,127 @@ class InvalidStartTimeTest(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+def riff_chunks(data):
+    """{chunk id: body} of a RIFF WAVE file, checking its RIFF size."""
+    assert data[:4] == b"RIFF" and data[8:12] == b"WAVE", data[:12]
+    assert int.from_bytes(data[4:8], "little") == len(data) - 8
+    chunks, at = {}, 12
+    while at < len(data):
+        size = int.from_bytes(data[at + 4:at + 8], "little")
+        chunks[data[at:at + 4].decode()] = data[at + 8:at + 8 + size]
+        at += 8 + size + size % 2
+    assert at == len(data)
+    return chunks
+
+
+def read_guano(data):
+    """The fields of a file's GUANO metadata as the published format reads
+    them: UTF-8 `key: value` lines in a `guan` chunk, GUANO|Version first,
+    keys and values stripped of surrounding whitespace."""
+    lines = [line for line in riff_chunks(data)["guan"].decode("utf-8").splitlines() if line.strip()]
+    fields = {}
+    for line in lines:
+        key, value = line.split(":", 1)
+        fields[key.strip()] = value.strip()
+    assert lines[0].split(":", 1)[0] == "GUANO|Version", lines[0]
+    return fields
+
+
+class PiecesAndGuanoTest(unittest.TestCase):
+    """Pieces of 10 s with GUANO in a zip: a recording across a year's end,
+    one whose start is no valid date (2017-02-29) and one shorter than a
+    piece; every file read by zipfile and wave, soxi and ffprobe."""
+
+    SECONDS = 10
+    PIECE = SECONDS * 768000
+    # name, zip date, recording, payload offset, payload bytes, GUANO fields that vary
+    FILES = [
+        ("wav0000_2016_12_31__23_59_50.wav", (2016, 12, 31, 23, 59, 50), 0, 0, PIECE,
+         {"Timestamp": "2016-12-31T23:59:50+02:00", "Length": "10.0", "Quilbex|Offset": "0"}),
+        ("wav0000_2017_01_01__00_00_00.wav", (2017, 1, 1, 0, 0, 0), 0, PIECE, PIECE,
+         {"Timestamp": "2017-01-01T00:00:00+02:00", "Length": "10.0", "Quilbex|Offset": "10"}),
+        ("wav0000_2017_01_01__00_00_10.wav", (2017, 1, 1, 0, 0, 10), 0, 2 * PIECE, 5 * PAYLOAD - 2 * PIECE,
+         {"Timestamp": "2017-01-01T00:00:10+02:00", "Length": "7.306458", "Quilbex|Offset": "20"}),
+        ("wav0001_2017_02_29__14_07_32_000.wav", (2017, 2, 29, 14, 7, 32), 1, 0, PIECE,
+         {"Length": "10.0", "Quilbex|Offset": "0"}),
+        ("wav0001_2017_02_29__14_07_32_001.wav", (2017, 2, 29, 14, 7, 32), 1, PIECE, 3 * PAYLOAD - PIECE,
+         {"Length": "6.383875", "Quilbex|Offset": "10"}),
+        ("wav0002_2017_03_05__14_09_32.wav", (2017, 3, 5, 14, 9, 32), 2, 0, PAYLOAD,
+         {"Timestamp": "2017-03-05T14:09:32+02:00", "Length": "5.461292", "Quilbex|Offset": "0"}),
+    ]
+    ORIGINAL = ["wav0000_2016_12_31__23_59_50.wav", "wav0001_2017_02_29__14_07_32.wav",
+                "wav0002_2017_03_05__14_09_32.wav"]
+    FIRST_BLOCKS = [0, 5, 8]
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="quilbex-e2e-")
+        cls.addClassCleanup(shutil.rmtree, cls.dir, ignore_errors=True)
+        cls.card = os.path.join(cls.dir, "card.img")
+        payload_file = os.path.join(cls.dir, "payload.bin")
+        make_card(cls.card, "rec:5@2016-12-31T23:59:50", "rec:3@0x4A5D70F0", "rec:1", "junk:1",
+                  payload_out=payload_file)
+        with open(payload_file, "rb") as f:
+            cls.payloads = [f.read(n * PAYLOAD) for n in (5, 3, 1)]
+        cls.runs = {}
+        for threads in (1, 3):
+            os.mkdir(os.path.join(cls.dir, str(threads)))
+            path = os.path.join(cls.dir, str(threads), "pieces.zip")
+            cls.runs[threads] = run_with_threads(threads, ["-s", str(cls.SECONDS), "-g", "-z", "+02:00", cls.card,
+                                                           path])
+            with open(path, "rb") as f:
+                cls.runs[threads] += (f.read(),)
+        cls.zip_path = os.path.join(cls.dir, "1", "pieces.zip")
+        cls.files_dir = os.path.join(cls.dir, "files")
+        with zipfile.ZipFile(cls.zip_path) as archive:
+            archive.extractall(cls.files_dir)
+
+    def test_pieces_hold_their_payload_with_names_dates_and_sample_counts(self):
+        status, out, err, _ = self.runs[1]
+        self.assertEqual(status, 0)
+        self.assertEqual(err, b"Warning: Can't convert to file date/time.(22)\n" * 2)
+        self.assertIn(b"Adding [6/6]: wav0002_2017_03_05__14_09_32.wav", out)
+        with zipfile.ZipFile(self.zip_path) as archive:
+            self.assertIsNone(archive.testzip())
+            infos = archive.infolist()
+            self.assertEqual([(i.filename, i.date_time) for i in infos], [f[:2] for f in self.FILES])
+            for info, (name, _, k, offset, length, _) in zip(infos, self.FILES):
+                data = archive.read(info)
+                self.assertEqual(riff_chunks(data)["data"], self.payloads[k][offset:offset + length], name)
+                with wave.open(io.BytesIO(data)) as w:
+                    self.assertEqual((w.getnframes(), w.getframerate()), (length // 2, 384000), name)
+
+    def test_guano_reader_parses_every_field(self):
+        with zipfile.ZipFile(self.zip_path) as archive:
+            for name, _, k, _, _, varying in self.FILES:
+                self.assertEqual(read_guano(archive.read(name)),
+                                 {"GUANO|Version": "1.0", "Samplerate": "384000",
+                                  "Original Filename": self.ORIGINAL[k],
+                                  "Quilbex|First Block": str(self.FIRST_BLOCKS[k]), **varying}, name)
+
+    def test_soxi_and_ffprobe_count_every_sample(self):
+        for name, _, _, _, length, _ in self.FILES:
+            path = os.path.join(self.files_dir, name)
+            soxi = subprocess.run(["soxi", "-s", path], capture_output=True, text=True, timeout=60, check=False)
+            self.assertEqual(soxi.stdout.strip(), str(length // 2), name)
+            probe = subprocess.run(["ffprobe", "-v", "error", "-count_packets", "-show_entries",
+                                    "stream=sample_rate,duration_ts", "-of", "csv=p=0", path],
+                                   capture_output=True, text=True, timeout=60, check=False)
+            self.assertEqual(probe.stdout.split(), [f"384000,{length // 2}"], name)
+
+    def test_archive_and_output_are_identical_for_any_thread_count(self):
+        self.assertEqual(self.runs[3][1].replace(b"/3/", b"/1/"), self.runs[1][1])
+        self.assertTrue(self.runs[3][3] == self.runs[1][3])
+
+    def test_whole_recordings_with_guano_leave_out_the_offset(self):
+        path = os.path.join(self.dir, "whole.zip")
+        status, _, _ = run(["-g", self.card, path])
+        self.assertEqual(status, 0)
+        with zipfile.ZipFile(path) as archive:
+            fields = read_guano(archive.read("wav0000_2016_12_31__23_59_50.wav"))
+            data = archive.read("wav0000_2016_12_31__23_59_50.wav")
+        self.assertEqual(riff_chunks(data)["data"], self.payloads[0])
+        self.assertEqual((fields["Timestamp"], fields["Length"]), ("2016-12-31T23:59:50", "27.306458"))
+        self.assertNotIn("Quilbex|Offset", fields)

@@ -21,7 +21,9 @@
 #include "archive_readers.hpp"
 #include "card/card_device.hpp"
 #include "export/export_recordings.hpp"
+#include "output/file_plan.hpp"
 #include "output/recording_name.hpp"
+#include "output/zip_destination.hpp"
 #include "wav/wav_header.hpp"
 #include "memory_card.hpp"
 #include "platform/diagnostic_log.hpp"
@@ -105,14 +107,17 @@ ExportRun runExport(const std::shared_ptr<const CardImage>& image, const scan::R
     MergedConsole console;
     const platform::DiagnosticLog log(console.console(), true);
     card::CardDevice card(std::move(device), log);
-    ExportRequest request{table, card, zipPath, !terminal, threads, &stop};
-    request.terminal = terminal;
-    request.rescue = faults.rescue;
-    request.sectorSize = 512;
     // The archive is made new, so an earlier run's goes first, as an old
     // archive does once the user agreed.
     std::error_code ignored;
     std::filesystem::remove(zipPath, ignored);
+    const output::FilePlan plan(table, {});
+    output::ZipDestination zip;
+    const bool opened = openArchive(zip, zipPath, console.console());
+    ExportRequest request{table, card, zip, plan, opened, zipPath, !terminal, threads, &stop};
+    request.terminal = terminal;
+    request.rescue = faults.rescue;
+    request.sectorSize = 512;
     ExportRun run;
     const ExportResult result = exportRecordings(request, console.console(), log);
     run.status = result.status;

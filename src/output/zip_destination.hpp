@@ -1,0 +1,33 @@
+#pragma once
+// The export's files as the entries of one new zip archive, each dated with
+// its start time (a start that is no valid date keeps the value it was
+// decoded from, with a warning).
+
+#include <string>
+#include <vector>
+
+#include "output/destination.hpp"
+#include "zip/zip_writer.hpp"
+
+namespace quilbex::output {
+
+class ZipDestination final : public Destination {
+public:
+    // Makes the archive at path, where nothing may be yet. False when it
+    // cannot: every file then fails, and close() too.
+    bool open(const std::string& path);
+
+    bool takesDeflated() const override { return true; }
+    bool beginFile(const FileHeading& file) override;
+    bool write(std::span<const std::byte> bytes) override;
+    bool finishFile(uint64_t length, uint32_t crc) override;
+    bool close() override;
+    platform::SystemError lastError() const override;
+    std::vector<std::string> fileWarnings() const override { return warnings_; }
+
+private:
+    zip::ZipWriter zip_;
+    std::vector<std::string> warnings_;  // of the file begun last
+};
+
+}  // namespace quilbex::output
