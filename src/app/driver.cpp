@@ -73,6 +73,11 @@ Checked checkBeforeOpening(platform::Console& console, const Options& options) {
     return {cardSize, true};
 }
 
+// The files an export writes, and a listing lists.
+output::PlanOptions planOptions(const Options& options) {
+    return {options.secondsPerFile, options.guano, options.utcOffsetMinutes};
+}
+
 // The status of the export; `rescue` receives what its rescue met. Only what
 // the user agreed to replace is deleted: anything that appears at the archive
 // path later makes the archive's creation fail.
@@ -80,7 +85,7 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
                     const Checked& checked, const std::optional<exporting::Terminal>& terminal,
                     card::CardDevice& card, const scan::ScanResult& scan, exporting::ExportRescue& rescue) {
     if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
-    const output::FilePlan plan(scan.table, {options.secondsPerFile, options.guano, options.utcOffsetMinutes});
+    const output::FilePlan plan(scan.table, planOptions(options));
     output::ZipDestination zip;
     const bool opened = exporting::openArchive(zip, options.zipPath, console);
     exporting::ExportRequest request{scan.table,      card,
@@ -146,7 +151,7 @@ int reportRescue(platform::Console& console, const scan::ScanResult& scan, const
 // Lists what the scan found; a header sector it could not read fails the run.
 int listFound(platform::Console& console, const Options& options, const scan::ScanResult& scan) {
     if (const auto status = scanStatus(console, scan)) return *status;
-    const output::FilePlan plan(scan.table, {options.secondsPerFile, options.guano, options.utcOffsetMinutes});
+    const output::FilePlan plan(scan.table, planOptions(options));
     const CardListing listing = listCard(scan, plan);
     console.out(listing.text);
     return listing.unreadable ? failure : success;
