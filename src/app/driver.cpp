@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "app/card_listing.hpp"
 #include "app/elapsed_time.hpp"
 #include "app/folder_checks.hpp"
 #include "app/folder_texts.hpp"
@@ -65,15 +66,21 @@ struct Checked {
 // folder's parent with -d), the card's size and leave to replace an old
 // archive; a folder's files are checked once the scan has found them.
 Checked checkBeforeOpening(platform::Console& console, const Options& options) {
-    if (!archiveDirectoryExists(console, options.folder ? folderPath(options.zipPath) : options.zipPath)) return {};
+    const std::string directory = options.folder ? folderPath(options.zipPath) : options.zipPath;
+    if (!options.list && !archiveDirectoryExists(console, directory)) return {};
     const int64_t cardSize = card::getDriveSize(console, options.drive);
     if (cardSize == 0) {
         console.errLine("Drive size unknown");
         return {};
     }
-    if (options.folder || !platform::existsAsNonDirectory(options.zipPath)) return {cardSize, false};
+    if (options.list || options.folder || !platform::existsAsNonDirectory(options.zipPath)) return {cardSize, false};
     if (!confirmOverwrite(console)) return {};
     return {cardSize, true};
+}
+
+// The files an export writes, and a listing lists.
+output::PlanOptions planOptions(const Options& options) {
+    return {options.secondsPerFile, options.guano, options.utcOffsetMinutes};
 }
 
 // The export of the plan's files through the destination; `rescue`
@@ -140,10 +147,8 @@ int exportToFolder(platform::Console& console, const platform::DiagnosticLog& lo
     return status;
 }
 
-// The status of the run from the end of the scan on.
-int exportFound(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                const Checked& checked, card::CardDevice& card, const scan::ScanResult& scan, int32_t start,
-                exporting::ExportRescue& rescue) {
+// The status of a scan that found nothing to go on with, if so.
+std::optional<int> scanStatus(platform::Console& console, const scan::ScanResult& scan) {
     if (scan.interrupted) return reportInterrupted(console);
     if (scan.readFailure) {
         card::reportReadFailure(console, *scan.readFailure);
@@ -153,8 +158,16 @@ int exportFound(platform::Console& console, const platform::DiagnosticLog& log, 
         console.err("No files found\n");
         return failure;
     }
+    return std::nullopt;
+}
+
+// The status of the run from the end of the scan on.
+int exportFound(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
+                const Checked& checked, card::CardDevice& card, const scan::ScanResult& scan, int32_t start,
+                exporting::ExportRescue& rescue) {
+    if (const auto status = scanStatus(console, scan)) return *status;
     const auto terminal = liveTerminal(options);
-    const output::FilePlan plan(scan.table, {options.secondsPerFile, options.guano, options.utcOffsetMinutes});
+    const output::FilePlan plan(scan.table, planOptions(options));
     const int status = options.folder ? exportToFolder(console, log, options, terminal, card, scan, plan, rescue)
                                       : exportToArchive(console, log, options, checked, terminal, card, scan, plan,
                                                         rescue);
@@ -173,6 +186,15 @@ int reportRescue(platform::Console& console, const scan::ScanResult& scan, const
     return status == success && summary.anyUnreadable() ? failure : status;
 }
 
+// Lists what the scan found; a header sector it could not read fails the run.
+int listFound(platform::Console& console, const Options& options, const scan::ScanResult& scan) {
+    if (const auto status = scanStatus(console, scan)) return *status;
+    const output::FilePlan plan(scan.table, planOptions(options));
+    const CardListing listing = listCard(scan, plan);
+    console.out(listing.text);
+    return listing.unreadable ? failure : success;
+}
+
 int extract(platform::Console& console, const Options& options) {
     const Checked checked = checkBeforeOpening(console, options);
     if (checked.cardSize == 0) return failure;
@@ -189,11 +211,12 @@ int extract(platform::Console& console, const Options& options) {
 
     // From here on Ctrl-C stops the work at a safe point instead of killing it.
     platform::watchInterrupts();
-    console.outLine("Extracting to " + options.zipPath + "...");
+    if (!options.list) console.outLine("Extracting to " + options.zipPath + "...");
     const int32_t start = platform::processMilliseconds();
 
     const auto scan = scan::readFileInfo(*card, console, log, options.drive, checked.cardSize,
                                          {&platform::interruptSignal(), options.rescue});
+    if (options.list) return listFound(console, options, scan);
     exporting::ExportRescue exported;
     const int status = exportFound(console, log, options, checked, *card, scan, start, exported);
     return options.rescue ? reportRescue(console, scan, exported, status) : status;

@@ -90,6 +90,9 @@ void takeOption(int argc, const char* const* argv, int& index, Options& options,
         else
             walk.refuse();
         break;
+    case 'l':
+        options.list = true;
+        break;
     case 'v':
         printVersion(console);
         walk.stop = true;
@@ -120,9 +123,10 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, platf
         else
             takeOption(argc, argv, index, options, console, walk);
     }
-    if (walk.result && !walk.stop && walk.positionals.size() == 2) {
+    const size_t given = walk.positionals.size();
+    if (walk.result && !walk.stop && (given == 2 || (options.list && given == 1))) {
         options.drive = argv[walk.positionals[0]];
-        options.zipPath = argv[walk.positionals[1]];
+        if (given == 2) options.zipPath = argv[walk.positionals[1]];
         options.pairGiven = true;
     }
     return walk.result;

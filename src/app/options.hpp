@@ -12,7 +12,7 @@ namespace quilbex::app {
 struct Options {
     std::string drive;    // first positional argument, as typed
     std::string zipPath;  // second positional argument, as typed
-    bool pairGiven = false;  // exactly two positionals and no stopping option
+    bool pairGiven = false;  // exactly two positionals and no stopping option; with list, one will do
     bool verbose = false;
     bool showElapsedTime = false;
     bool rescue = false;  // go on past unreadable sectors
@@ -20,6 +20,7 @@ struct Options {
     uint32_t secondsPerFile = 0;  // 1 to 86400: cut recordings into pieces; 0: whole recordings
     bool guano = false;  // a GUANO chunk in every WAV file
     std::optional<int> utcOffsetMinutes;  // -12:00 to +14:00 in quarter hours, for GUANO
+    bool list = false;    // list the card's recordings and write nothing: zipPath is not used
 };
 
 // Fills the options, or shows the usage, version or drive report and stops

@@ -30,6 +30,7 @@ const std::string_view usageText =
     "        -s N - cut recordings into files of at most N seconds\n"
     "        -g - add GUANO metadata to every WAV file\n"
     "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
+    "        -l - list the recordings on the card and write nothing\n"
     "\n"
     "Example:\n"
     "    quilbex E: C:\\temp\\out.zip\n";

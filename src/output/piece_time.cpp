@@ -55,4 +55,9 @@ platform::CalendarTime addSeconds(const platform::CalendarTime& time, int64_t se
     return result;
 }
 
+int64_t secondsSinceEpoch(const platform::CalendarTime& time) {
+    return daysFromCivil(time.year, time.month, time.day) * 86400 + time.hour * 3600 + time.minute * 60 +
+           time.second;
+}
+
 }  // namespace quilbex::output

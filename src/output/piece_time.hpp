@@ -16,4 +16,8 @@ bool isValidTime(const platform::CalendarTime& time);
 // years.
 platform::CalendarTime addSeconds(const platform::CalendarTime& time, int64_t seconds);
 
+// Seconds from 1970-01-01 00:00:00 to a valid time, to set times against
+// each other.
+int64_t secondsSinceEpoch(const platform::CalendarTime& time);
+
 }  // namespace quilbex::output

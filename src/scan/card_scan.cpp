@@ -86,6 +86,8 @@ WalkEnd Walk::walk(int64_t blockCount, uint16_t& lastSequence) {
             lastSequence = fields.sequenceNumber;
             classify(fields, at.index);
             unreadableBlock_.reset();
+        } else if (header == HeaderRead::unreadable) {
+            result_.unreadableHeaderBlocks.push_back(at.index);
         }
         at.previousIndex = at.index;
         at.previousOffset = at.offset;
@@ -134,6 +136,7 @@ HeaderRead Walk::readHeader(const Position& at, std::span<std::byte> sector) {
 void Walk::classify(const BlockHeader& header, int32_t index) {
     if (header.magic != blockMagic) {
         ++result_.badBlockCount;
+        result_.blocksWithoutMagic.push_back(index);
         return;
     }
     RecordingTable& table = result_.table;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "card/card_device.hpp"
 #include "card/sector_reader.hpp"
@@ -29,6 +30,11 @@ struct ScanResult {
     // Set when the walk stopped because the stop signal was raised.
     bool interrupted = false;
     ScanRescue rescue;
+    // Ascending block numbers of the blocks read without the magic, and of
+    // those whose header sector could not be read (with rescue): inside a
+    // recording's bounds they lie in it. Neither outgrows the walk's limits.
+    std::vector<int32_t> blocksWithoutMagic;
+    std::vector<int32_t> unreadableHeaderBlocks;
 };
 
 struct WalkOptions {

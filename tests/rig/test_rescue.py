@@ -165,6 +165,18 @@ class RescueTest(FaultTestCase):
         self.assertEqual((status, err), (1, b"Read failed 0\n"), "without -r the scan fails")
         self.assertFalse(os.path.lexists(self.archive), "an archive was written")
 
+    def test_lists_an_unreadable_header_sector_reading_no_payload(self):
+        card = self.card(*self.ITEMS)
+        log = os.path.join(self.dir, "reads.log")
+        status, out, err = self.run_card(card, ["-l", "-r"], fail=[(3 * BLOCK, 3 * BLOCK + SECTOR)], log=log)
+        self.assertEqual((status, err), (1, b""), out)
+        self.assertIn(b"\nrecording 1 (wav0001_2017_03_05__14_08_32.wav): unreadable header sector in block 3\n"
+                      b"3 recordings, ", out)
+        self.assertFalse(os.path.lexists(self.archive), "the listing wrote an archive")
+        reads = cardrig.read_log(log)
+        self.assertEqual(sorted({r.offset // BLOCK for r in reads}), list(range(8)))
+        self.assertTrue(all(r.offset % BLOCK + r.length <= SECTOR for r in reads), f"payload read: {reads}")
+
     def test_ends_within_16_blocks_on_a_card_dead_from_a_block_on(self):
         card = self.card("rec:2", "rec:20", "junk:1")
         log = os.path.join(self.dir, "reads.log")

@@ -34,6 +34,7 @@ const std::string usage =
     "        -s N - cut recordings into files of at most N seconds\n"
     "        -g - add GUANO metadata to every WAV file\n"
     "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
+    "        -l - list the recordings on the card and write nothing\n"
     "\n"
     "Example:\n"
     "    quilbex E: C:\\temp\\out.zip\n";
@@ -126,6 +127,20 @@ TEST(CommandLine, asks_nothing_unless_exactly_two_positionals) {
         EXPECT_FALSE(parsed.options.pairGiven);
         expectNothingPrinted(parsed);
     }
+}
+
+TEST(CommandLine, lists_with_the_drive_alone_or_ignores_a_second_positional) {
+    for (const auto& words :
+         std::vector<std::vector<std::string>>{{"-l", "E:"}, {"E:", "-l"}, {"-l", "E:", "out.zip"}}) {
+        SCOPED_TRACE(words.size());
+        const Parsed parsed = parse(words);
+        EXPECT_TRUE(parsed.options.list);
+        EXPECT_TRUE(parsed.options.pairGiven);
+        EXPECT_EQ(parsed.options.drive, "E:");
+        expectNothingPrinted(parsed);
+    }
+    EXPECT_FALSE(parse({"-l"}).options.pairGiven);
+    EXPECT_FALSE(parse({"-l", "E:", "a.zip", "b.zip"}).options.pairGiven);
 }
 
 TEST(CommandLine, takes_lone_dash_and_single_characters_as_positionals) {

@@ -1,0 +1,23 @@
+#pragma once
+// What in a scanned card a field team must know before trusting its
+// recordings: clocks set back, starts that repeat or are no date, and blocks
+// that are damaged or could not be read.
+
+#include <string>
+#include <vector>
+
+#include "scan/card_scan.hpp"
+
+namespace quilbex::app {
+
+struct CardAnomalies {
+    // One line each, without its newline, in the order of the recordings.
+    std::vector<std::string> lines;
+    // Some header sector could not be read: the run then fails, as an export
+    // with damage does.
+    bool unreadable = false;
+};
+
+CardAnomalies findAnomalies(const scan::ScanResult& scan);
+
+}  // namespace quilbex::app
