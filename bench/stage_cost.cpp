@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     auto card = card::openDrive(console, log, argv[1]);
     if (!card) return fail("cannot open the card");
     zip::ZipWriter zip;
-    if (!zip.open(argv[3], 0)) return fail("cannot create the archive");
+    if (!zip.open(argv[3])) return fail("cannot create the archive");
 
     // The block goes behind room for the bytes that precede its payload in
     // the stream, as in the export's block buffers.

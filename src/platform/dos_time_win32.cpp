@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/dos_time.hpp"
+#include "platform/system_time_win32.hpp"
 
 namespace quilbex::platform {
 
@@ -8,13 +9,7 @@ namespace quilbex::platform {
 // its MS-DOS time only 1980 to 2107.
 DosTimeConversion toDosDateTime(const CalendarTime& t) {
     DosTimeConversion result;
-    SYSTEMTIME calendar{};
-    calendar.wYear = static_cast<WORD>(t.year);
-    calendar.wMonth = static_cast<WORD>(t.month);
-    calendar.wDay = static_cast<WORD>(t.day);
-    calendar.wHour = static_cast<WORD>(t.hour);
-    calendar.wMinute = static_cast<WORD>(t.minute);
-    calendar.wSecond = static_cast<WORD>(t.second);
+    SYSTEMTIME calendar = toSystemTime(t);
     FILETIME fileTime{};
     if (!SystemTimeToFileTime(&calendar, &fileTime)) {
         result.fileTimeError = static_cast<int>(GetLastError());

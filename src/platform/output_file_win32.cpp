@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/output_file.hpp"
+#include "platform/system_time_win32.hpp"
 
 namespace quilbex::platform {
 namespace {
@@ -38,13 +39,7 @@ SystemError OutputFile::write(std::span<const std::byte> bytes) {
 }
 
 SystemError OutputFile::setModificationTime(const CalendarTime& local) {
-    SYSTEMTIME calendar{};
-    calendar.wYear = static_cast<WORD>(local.year);
-    calendar.wMonth = static_cast<WORD>(local.month);
-    calendar.wDay = static_cast<WORD>(local.day);
-    calendar.wHour = static_cast<WORD>(local.hour);
-    calendar.wMinute = static_cast<WORD>(local.minute);
-    calendar.wSecond = static_cast<WORD>(local.second);
+    SYSTEMTIME calendar = toSystemTime(local);
     // The same rule of valid dates as the zip entry's date.
     if (toDosDateTime(local).fileTimeError != 0) return {};
     SYSTEMTIME universal{};

@@ -10,7 +10,12 @@ SystemError SystemError::native(int code) { return posix(code); }
 
 std::string systemErrorLine(SystemError error) { return error.any() ? std::strerror(error.code) : std::string(); }
 
-std::string systemErrorText(SystemError error) { return "\n" + systemErrorLine(error) + "\n"; }
+std::string systemErrorText(SystemError error) {
+    std::string text = "\n";
+    text += systemErrorLine(error);
+    text += "\n";
+    return text;
+}
 
 std::string systemErrorText(int nativeCode) { return systemErrorText(SystemError::native(nativeCode)); }
 
