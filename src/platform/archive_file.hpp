@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/system_error.hpp"
+#include "platform/write_behind.hpp"
 
 namespace quilbex::platform {
 
@@ -45,10 +46,17 @@ private:
     // Keeps the calling thread's last error; returns false for the caller
     // to pass on.
     bool failed();
+    // False with `error` kept when it is one.
+    bool passOn(SystemError error) {
+        if (!error.any()) return true;
+        lastError_ = error;
+        return false;
+    }
 
     intptr_t handle_;  // the system's descriptor or handle; closedHandle once closed
     static constexpr intptr_t closedHandle = -1;
     SystemError lastError_;  // of the latest failed call
+    WriteBehind writeBehind_;
 };
 
 // A write that meets the process's file size limit then fails (EFBIG) like a

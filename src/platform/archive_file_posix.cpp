@@ -43,6 +43,7 @@ size_t ArchiveFile::writeAt(uint64_t position, std::span<const std::byte> bytes)
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
+    writeBehind_.wrote(handle_, position + done);
     return done;
 }
 
@@ -50,14 +51,19 @@ bool ArchiveFile::truncate(uint64_t length) {
     return ::ftruncate(static_cast<int>(handle_), static_cast<off_t>(length)) == 0 || failed();
 }
 
-bool ArchiveFile::flush() { return ::fsync(static_cast<int>(handle_)) == 0 || failed(); }
+bool ArchiveFile::flush() {
+    const SystemError behind = writeBehind_.settle();
+    if (::fsync(static_cast<int>(handle_)) != 0) return failed();
+    return passOn(behind);
+}
 
 bool ArchiveFile::close() {
     if (handle_ == closedHandle) return true;
+    const SystemError behind = writeBehind_.settle();
     // The descriptor is gone whatever close says, so it is never retried.
     const int closed = ::close(static_cast<int>(handle_));
     handle_ = closedHandle;
-    return closed == 0 || failed();
+    return (closed == 0 || failed()) && passOn(behind);
 }
 
 bool ArchiveFile::failed() {

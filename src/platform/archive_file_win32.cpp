@@ -47,6 +47,7 @@ size_t ArchiveFile::writeAt(uint64_t position, std::span<const std::byte> bytes)
         done += written;
         if (!ok || written == 0) break;
     }
+    writeBehind_.wrote(handle_, position + done);
     return done;
 }
 
@@ -57,13 +58,17 @@ bool ArchiveFile::truncate(uint64_t length) {
            failed();
 }
 
-bool ArchiveFile::flush() { return FlushFileBuffers(handleOf(handle_)) || failed(); }
+bool ArchiveFile::flush() {
+    const SystemError behind = writeBehind_.settle();
+    return (FlushFileBuffers(handleOf(handle_)) || failed()) && passOn(behind);
+}
 
 bool ArchiveFile::close() {
     if (handle_ == closedHandle) return true;
+    const SystemError behind = writeBehind_.settle();
     const BOOL closed = CloseHandle(handleOf(handle_));
     handle_ = closedHandle;
-    return closed || failed();
+    return (closed || failed()) && passOn(behind);
 }
 
 bool ArchiveFile::failed() {

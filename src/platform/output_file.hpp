@@ -10,6 +10,7 @@
 
 #include "platform/dos_time.hpp"
 #include "platform/system_error.hpp"
+#include "platform/write_behind.hpp"
 
 namespace quilbex::platform {
 
@@ -36,6 +37,8 @@ public:
 private:
     static constexpr intptr_t closedHandle = -1;
     intptr_t handle_ = closedHandle;  // the system's descriptor or handle
+    uint64_t length_ = 0;              // bytes written so far
+    WriteBehind writeBehind_;
 };
 
 }  // namespace quilbex::platform

@@ -22,6 +22,7 @@ SystemError OutputFile::create(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return SystemError::last();
     handle_ = fd;
+    length_ = 0;
     return {};
 }
 
@@ -34,7 +35,9 @@ SystemError OutputFile::write(std::span<const std::byte> bytes) {
         if (n < 0) return SystemError::last();
         if (n == 0) return SystemError::posix(ENOSPC);
         done += static_cast<size_t>(n);
+        length_ += static_cast<size_t>(n);
     }
+    writeBehind_.wrote(handle_, length_);
     return {};
 }
 
@@ -57,17 +60,19 @@ SystemError OutputFile::setModificationTime(const CalendarTime& local) {
 }
 
 SystemError OutputFile::flush() {
+    const SystemError behind = writeBehind_.settle();
     if (::fsync(static_cast<int>(handle_)) != 0) return SystemError::last();
-    return {};
+    return behind;
 }
 
 SystemError OutputFile::close() {
     if (handle_ == closedHandle) return {};
+    const SystemError behind = writeBehind_.settle();
     // The descriptor is gone whatever close says, so it is never retried.
     const int closed = ::close(static_cast<int>(handle_));
     handle_ = closedHandle;
     if (closed != 0) return SystemError::last();
-    return {};
+    return behind;
 }
 
 }  // namespace quilbex::platform

@@ -23,6 +23,7 @@ SystemError OutputFile::create(const std::string& path) {
                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return SystemError::last();
     handle_ = reinterpret_cast<intptr_t>(handle);
+    length_ = 0;
     return {};
 }
 
@@ -34,7 +35,9 @@ SystemError OutputFile::write(std::span<const std::byte> bytes) {
         if (!WriteFile(handleOf(handle_), bytes.data() + done, piece, &written, nullptr)) return SystemError::last();
         if (written == 0) return SystemError::win32(ERROR_DISK_FULL);
         done += written;
+        length_ += written;
     }
+    writeBehind_.wrote(handle_, length_);
     return {};
 }
 
@@ -53,16 +56,18 @@ SystemError OutputFile::setModificationTime(const CalendarTime& local) {
 }
 
 SystemError OutputFile::flush() {
+    const SystemError behind = writeBehind_.settle();
     if (!FlushFileBuffers(handleOf(handle_))) return SystemError::last();
-    return {};
+    return behind;
 }
 
 SystemError OutputFile::close() {
     if (handle_ == closedHandle) return {};
+    const SystemError behind = writeBehind_.settle();
     const BOOL closed = CloseHandle(handleOf(handle_));
     handle_ = closedHandle;
     if (!closed) return SystemError::last();
-    return {};
+    return behind;
 }
 
 }  // namespace quilbex::platform

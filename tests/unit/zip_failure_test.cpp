@@ -4,6 +4,7 @@
 // file size limit, as on a disk that fills up, with what fits written first.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "archive_readers.hpp"
+#include "platform/write_behind.hpp"
 #include "test_support.hpp"
 #include "zip/zip_writer.hpp"
 #include "zip_test_support.hpp"
@@ -207,6 +209,21 @@ TEST(ZipFailure, write_refused_whole_still_keeps_every_finished_entry) {
     EXPECT_TRUE(unzipTestPasses(archive));
     EXPECT_EQ(python("print(z.testzip(), [i.filename for i in z.infolist()])", archive),
               "None ['first.wav', 'empty.wav', 'counts.wav', 'added.wav']\n");
+}
+
+// The flushes along the way run on another thread; a failed one must reach
+// the file's own flush, which the system may no longer tell of it.
+TEST(ZipFailure, failed_flush_along_the_way_is_reported_once) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);  // a pipe cannot be flushed
+    platform::WriteBehind behind;
+    behind.wrote(ends[1], 1 << 20);
+    EXPECT_FALSE(behind.settle().any()) << "no flush before a whole stretch was written";
+    behind.wrote(ends[1], 1 << 30);
+    EXPECT_EQ(behind.settle(), platform::SystemError::posix(EINVAL));
+    EXPECT_FALSE(behind.settle().any());
+    ::close(ends[0]);
+    ::close(ends[1]);
 }
 
 }  // namespace
