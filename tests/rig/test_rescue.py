@@ -23,6 +23,13 @@ from test_faulty_card import (BLOCK, EIO_TEXT, HEADER_BYTES, PAYLOAD_PER_BLOCK, 
                               FaultTestCase, progress_lines, read_entries, wav_data)
 
 
+def rescue_failures(reads):
+    """The failed reads of 64 KiB at most, the rescue's own, but the rest of a
+    larger read that the loop driver reads again after a short answer."""
+    rests = {(r.offset + r.result, r.offset + r.length) for r in reads if r.length > 65536 and 0 < r.result < r.length}
+    return [r for r in reads if r.result < 0 and r.length <= 65536 and (r.offset, r.offset + r.length) not in rests]
+
+
 @unittest.skipIf(SKIP_REASON, SKIP_REASON or "")
 class RescueTest(FaultTestCase):
     # Recording 0 is blocks 0-1, recording 1 blocks 2-4, recording 2 blocks 5-6.
@@ -88,7 +95,7 @@ class RescueTest(FaultTestCase):
                 unreadable = sum(end - start for start, end in dead)
                 self.assertEqual((status, err), (1, self.report(k, unreadable, places)), out)
                 self.assertIn(verbose_text, out)
-                failed = [r for r in cardrig.read_log(log) if r.result < 0 and r.length <= 65536]
+                failed = rescue_failures(cardrig.read_log(log))
                 self.assertEqual(len(failed), failed_reads)
                 entries = read_entries(self.archive)
                 self.assertEqual(len(entries), 3)
