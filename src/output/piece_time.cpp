@@ -3,13 +3,6 @@
 namespace quilbex::output {
 namespace {
 
-bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int daysInMonth(int year, int month) {
-    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && isLeapYear(year) ? 29 : days[month - 1];
-}
-
 // Days since 1970-01-01 of a proleptic Gregorian date, and back, counted
 // in 400-year eras of 146097 days with years starting in March, so that the
 // leap day is the last day of its year.
@@ -38,7 +31,7 @@ void civilFromDays(int64_t z, platform::CalendarTime& t) {
 }  // namespace
 
 bool isValidTime(const platform::CalendarTime& t) {
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > daysInMonth(t.year, t.month)) return false;
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > platform::daysInMonth(t.year, t.month)) return false;
     return t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 59;
 }
 

@@ -16,6 +16,9 @@ struct CalendarTime {
     int second = 0;  // 0-59 for a valid time
 };
 
+// The days of a month (1-12) of the Gregorian calendar.
+int daysInMonth(int year, int month);
+
 // The fields of an MS-DOS date/time (date in the upper 16 bits) as they
 // stand: nothing is checked, so a stored seconds field of 30 gives second 60.
 CalendarTime decodeDosDateTime(uint32_t value);

@@ -5,13 +5,6 @@
 namespace quilbex::platform {
 namespace {
 
-bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int daysInMonth(int year, int month) {
-    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && isLeapYear(year) ? 29 : days[month - 1];
-}
-
 // The range and rules of the system file time: Gregorian dates from 1601.
 bool isValidFileTime(const CalendarTime& t) {
     if (t.year < 1601 || t.year > 30827 || t.month < 1 || t.month > 12) return false;
