@@ -34,8 +34,8 @@ public:
 
 private:
     // Large enough that the flushes' fixed cost is small, small enough that
-    // the one at the end is short.
-    static constexpr uint64_t stretch = uint64_t{16} << 20;
+    // the one at the end is short, also for files of a few seconds of sound.
+    static constexpr uint64_t stretch = uint64_t{4} << 20;
 
     void flushWhenAsked();
 
