@@ -43,15 +43,17 @@
 // is compressed, and passes the deflate data (or the bytes themselves) to the
 // destination (output/destination), combining the CRC-32s; it begins the
 // file at its first chunk, finishes it at the last, and gives each chunk back
-// to the chunk pool. Every console line of
-// the export comes from the writer, in file order, where an export that
-// handled one whole recording after another would print it: what the reader
-// found (a failed or refused seek, a failed read, the stop signal) travels
-// with the last chunk of its recording, and a skipped recording is a task
-// without a chunk. The writer also counts the bytes of each chunk into the
-// progress line; on a terminal it waits for the next task a quarter second
-// at a time and redraws the line in between, so that a card that stalls
-// shows as a falling rate rather than a frozen line.
+// to the chunk pool. The file being written is flushed to the disk along
+// the way by a thread of its own (platform/write_behind), so the disk works
+// while the card is read and the flush at a file's end is short. Every
+// console line of the export comes from the writer, in file order, where an
+// export that handled one whole recording after another would print it: what
+// the reader found (a failed or refused seek, a failed read, the stop
+// signal) travels with the last chunk of its recording, and a skipped
+// recording is a task without a chunk. The writer also counts the bytes of
+// each chunk into the progress line; on a terminal it waits for the next task
+// a quarter second at a time and redraws the line in between, so that a card
+// that stalls shows as a falling rate rather than a frozen line.
 //
 // Rescue (-r): when the read of a block fails, the reader reads it again in
 // pieces down to single sectors and zero-fills the sectors that stay
