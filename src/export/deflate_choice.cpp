@@ -53,11 +53,13 @@ DeflateMode deflateMode(const char* setting) {
 bool matchesPay(std::span<const std::byte> data) {
     if (data.size() < windowBytes) return true;
     const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+    const size_t paying = probeWindows * windowBytes / payingShare;
     size_t matched = 0;
-    // Windows at fixed fractions of the chunk, first and last at its ends.
-    for (size_t w = 0; w < probeWindows; ++w)
+    // Windows at fixed fractions of the chunk, first and last at its ends;
+    // once the matches pay, the windows left cannot change that.
+    for (size_t w = 0; w < probeWindows && matched < paying; ++w)
         matched += matchedBytes(bytes + (data.size() - windowBytes) * w / (probeWindows - 1));
-    return matched * payingShare >= probeWindows * windowBytes;
+    return matched >= paying;
 }
 
 }  // namespace quilbex::exporting
