@@ -41,16 +41,20 @@ std::optional<int> parseUtcOffset(std::string_view text) {
     return offset;
 }
 
-// The value of the option at `index` from the next argument; nothing, with
-// the message printed, when it is missing or parse refuses it.
-template <typename Parse>
-auto takeValue(int argc, const char* const* argv, int& index, platform::Console& console, Parse parse)
-    -> decltype(parse(std::string_view())) {
+// The value of the option at `index` from the next argument, into `into`;
+// when it is missing or parse refuses it, the message is printed and the
+// walk refused.
+template <typename Parse, typename Value>
+void takeValue(int argc, const char* const* argv, int& index, platform::Console& console, Walk& walk, Parse parse,
+               Value& into) {
     const char letter = argv[index][1];
     const std::string_view value = index + 1 < argc ? argv[++index] : "";
-    auto parsed = parse(value);
-    if (!parsed) console.errLine(invalidValueText(letter, value));
-    return parsed;
+    if (const auto parsed = parse(value)) {
+        into = *parsed;
+        return;
+    }
+    console.errLine(invalidValueText(letter, value));
+    walk.refuse();
 }
 
 // Only the option's second character counts: -tV is -t, -help is -h.
@@ -79,16 +83,10 @@ void takeOption(int argc, const char* const* argv, int& index, Options& options,
         options.guano = true;
         break;
     case 's':
-        if (const auto seconds = takeValue(argc, argv, index, console, parseSeconds))
-            options.secondsPerFile = *seconds;
-        else
-            walk.refuse();
+        takeValue(argc, argv, index, console, walk, parseSeconds, options.secondsPerFile);
         break;
     case 'z':
-        if (const auto offset = takeValue(argc, argv, index, console, parseUtcOffset))
-            options.utcOffsetMinutes = *offset;
-        else
-            walk.refuse();
+        takeValue(argc, argv, index, console, walk, parseUtcOffset, options.utcOffsetMinutes);
         break;
     case 'l':
         options.list = true;
