@@ -21,9 +21,9 @@ constexpr uint64_t second = 768000;
 scan::RecordingTable tableOf(const std::vector<std::pair<int32_t, uint32_t>>& recordings) {
     scan::RecordingTable table;
     for (const auto& [blocks, start] : recordings) {
-        const auto k = static_cast<size_t>(table.recordingCount++);
-        table.blockBounds[k + 1] = table.blockBounds[k] + blocks;
-        table.startTimes[k] = start;
+        const int32_t first = table.blockBounds.back();
+        table.open(first, start);
+        table.extendTo(first + blocks);
     }
     return table;
 }
@@ -43,30 +43,33 @@ TEST(FilePlan, cuts_recordings_into_pieces_the_last_shorter_and_never_empty) {
     struct Case {
         uint32_t seconds;
         std::vector<uint64_t> pieceBytes;
+        std::vector<int32_t> pieces;         // each file's index in its recording, -1 when whole
+        std::vector<int64_t> offsetSeconds;  // each file's start within its recording
+        uint64_t totalBytes;                 // headers of 56 bytes included
     };
-    for (const auto& c : std::vector<Case>{{0, {5 * block, 0}},
-                                           {10, {10 * second, 10 * second, 5 * block - 20 * second, 0}},
-                                           {27, {27 * second, 5 * block - 27 * second, 0}},
-                                           {28, {5 * block, 0}}}) {
+    for (const auto& c : std::vector<Case>{
+             {0, {5 * block, 0}, {-1, -1}, {0, 0}, 5 * block + 2 * 56},
+             {10, {10 * second, 10 * second, 5 * block - 20 * second, 0}, {0, 1, 2, 0}, {0, 10, 20, 0},
+              5 * block + 4 * 56},
+             {27, {27 * second, 5 * block - 27 * second, 0}, {0, 1, 0}, {0, 27, 0}, 5 * block + 3 * 56},
+             {28, {5 * block, 0}, {0, 0}, {0, 0}, 5 * block + 2 * 56}}) {
         SCOPED_TRACE(c.seconds);
         const FilePlan plan(table, {c.seconds, false, {}});
         const auto files = filesOf(plan);
         ASSERT_EQ(files.size(), c.pieceBytes.size());
         EXPECT_EQ(plan.fileCount(), files.size());
         uint64_t offset = 0;
-        uint64_t total = 0;
         for (size_t i = 0; i < files.size(); ++i) {
             const PlannedFile& file = files[i];
             if (i > 0 && file.recording != files[i - 1].recording) offset = 0;
             EXPECT_EQ(file.payloadOffset, offset);
             EXPECT_EQ(file.payloadBytes, c.pieceBytes[i]);
-            EXPECT_EQ(file.offsetSeconds, static_cast<int64_t>(offset / second));
-            EXPECT_EQ(file.piece, c.seconds == 0 ? -1 : static_cast<int32_t>(offset / (c.seconds * second)));
+            EXPECT_EQ(file.offsetSeconds, c.offsetSeconds[i]);
+            EXPECT_EQ(file.piece, c.pieces[i]);
             EXPECT_EQ(file.heading.plannedSize, 56 + file.payloadBytes);
             offset += file.payloadBytes;
-            total += file.heading.plannedSize;
         }
-        EXPECT_EQ(plan.totalBytes(), total);
+        EXPECT_EQ(plan.totalBytes(), c.totalBytes);
     }
 }
 
