@@ -125,3 +125,29 @@ def attach_loop(test, image, sector_size=None):
     device = result.stdout.strip()
     test.addCleanup(subprocess.run, ["losetup", "--detach", device], capture_output=True, timeout=60, check=False)
     return device
+
+
+def riff_chunks(data):
+    """{chunk id: body} of a RIFF WAVE file, checking its RIFF size."""
+    assert data[:4] == b"RIFF" and data[8:12] == b"WAVE", data[:12]
+    assert int.from_bytes(data[4:8], "little") == len(data) - 8
+    chunks, at = {}, 12
+    while at < len(data):
+        size = int.from_bytes(data[at + 4:at + 8], "little")
+        chunks[data[at:at + 4].decode()] = data[at + 8:at + 8 + size]
+        at += 8 + size + size % 2
+    assert at == len(data)
+    return chunks
+
+
+def read_guano(data):
+    """The fields of a file's GUANO metadata as the published format reads
+    them: UTF-8 `key: value` lines in a `guan` chunk, GUANO|Version first,
+    keys and values stripped of surrounding whitespace."""
+    lines = [line for line in riff_chunks(data)["guan"].decode("utf-8").splitlines() if line.strip()]
+    fields = {}
+    for line in lines:
+        key, value = line.split(":", 1)
+        fields[key.strip()] = value.strip()
+    assert lines[0].split(":", 1)[0] == "GUANO|Version", lines[0]
+    return fields

@@ -19,7 +19,7 @@ import unittest
 import wave
 import zipfile
 
-from quilbex_support import PROMPT, binary, file_state, make_card, run, temp_dir
+from quilbex_support import PROMPT, binary, file_state, make_card, read_guano, riff_chunks, run, temp_dir
 
 PAYLOAD = 4 * 1024 * 1024 - 32  # bytes of audio per block
 HEADER = 56
@@ -300,36 +300,6 @@ class InvalidStartTimeTest(unittest.TestCase):
             self.assertAlmostEqual(os.stat(os.path.join(folder, name)).st_mtime, written, delta=60)
 
 
-if __name__ == "__main__":
-    unittest.main()
-
-
-def riff_chunks(data):
-    """{chunk id: body} of a RIFF WAVE file, checking its RIFF size."""
-    assert data[:4] == b"RIFF" and data[8:12] == b"WAVE", data[:12]
-    assert int.from_bytes(data[4:8], "little") == len(data) - 8
-    chunks, at = {}, 12
-    while at < len(data):
-        size = int.from_bytes(data[at + 4:at + 8], "little")
-        chunks[data[at:at + 4].decode()] = data[at + 8:at + 8 + size]
-        at += 8 + size + size % 2
-    assert at == len(data)
-    return chunks
-
-
-def read_guano(data):
-    """The fields of a file's GUANO metadata as the published format reads
-    them: UTF-8 `key: value` lines in a `guan` chunk, GUANO|Version first,
-    keys and values stripped of surrounding whitespace."""
-    lines = [line for line in riff_chunks(data)["guan"].decode("utf-8").splitlines() if line.strip()]
-    fields = {}
-    for line in lines:
-        key, value = line.split(":", 1)
-        fields[key.strip()] = value.strip()
-    assert lines[0].split(":", 1)[0] == "GUANO|Version", lines[0]
-    return fields
-
-
 class PiecesAndGuanoTest(unittest.TestCase):
     """Pieces of 10 s with GUANO in a zip: a recording across a year's end,
     one whose start is no valid date (2017-02-29) and one shorter than a
@@ -425,3 +395,7 @@ class PiecesAndGuanoTest(unittest.TestCase):
         fields = read_guano(data)
         self.assertEqual((fields["Timestamp"], fields["Length"], "Quilbex|Offset" in fields),
                          ("2016-12-31T23:59:50", "27.306458", False))
+
+
+if __name__ == "__main__":
+    unittest.main()

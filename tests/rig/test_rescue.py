@@ -18,7 +18,7 @@ import unittest
 import zipfile
 
 import cardrig
-from quilbex_support import run
+from quilbex_support import read_guano, run
 from test_faulty_card import (BLOCK, EIO_TEXT, HEADER_BYTES, PAYLOAD_PER_BLOCK, MiB, SECTOR, SKIP_REASON, TIMEOUT,
                               FaultTestCase, progress_lines, read_entries, wav_data)
 
@@ -142,7 +142,6 @@ class RescueTest(FaultTestCase):
             self.assertEqual(sorted(os.listdir(folder)), sorted(archive.namelist()))
 
     def test_names_the_pieces_that_hold_zero_filled_bytes_and_counts_them_in_their_guano(self):
-        from test_export import read_guano
         card = self.card(*self.ITEMS)
         # In recording 1's second block: payload bytes 5242832 and 7339984, in its 1-second pieces 6 and 9.
         bad = [(3 * BLOCK + MiB, 3 * BLOCK + MiB + SECTOR), (3 * BLOCK + 3 * MiB, 3 * BLOCK + 3 * MiB + SECTOR)]

@@ -24,7 +24,7 @@ import tempfile
 import unittest
 import zipfile
 
-from quilbex_support import BLOCK, HINT, PROMPT, USAGE
+from quilbex_support import BLOCK, HINT, PROMPT, USAGE, make_card
 
 
 # FormatMessageA's texts as wine 8.0 words them (Windows words them
@@ -155,15 +155,6 @@ def tearDownModule():
         wine.close()
 
 
-def make_card(path, *items, sparse=False, payload=None):
-    payload = "sparse" if sparse else payload
-    args = [binary("QUILBEX_MKCARD"), *(["--payload", payload] if payload else []), path, *items]
-    result = subprocess.run(args, capture_output=True, text=True, timeout=300, check=False)
-    if result.returncode != 0:
-        raise AssertionError(f"quilbex-mkcard {' '.join(items)} failed: {result.stderr}")
-    return path
-
-
 def run_windows(args, stdin=b"", cwd=None, env=None):
     """(status, stdout, stderr) of quilbex.exe under wine."""
     result = subprocess.run(["wine", binary("QUILBEX_EXE"), *args], input=stdin, cwd=cwd,
@@ -191,7 +182,7 @@ class WindowsTestCase(unittest.TestCase):
         return os.path.join(self.dir, name)
 
     def empty_card(self, name="empty.img"):
-        return make_card(self.path(name), "junk:5", sparse=True)
+        return make_card(self.path(name), "junk:5", payload="sparse")
 
     def assertWindows(self, args, status, out=b"", err=b"", **kwargs):
         self.assertEqual(run_windows(args, **kwargs), (status, out, err), args)
@@ -235,7 +226,7 @@ class ImageReportTest(WindowsTestCase):
               b"               = 0.01 (Gb)\n")
 
     def test_reports_image_as_512_byte_sectors(self):
-        card = make_card(self.path("card.img"), "rec:3", sparse=True)
+        card = make_card(self.path("card.img"), "rec:3", payload="sparse")
         self.assertLikeLinux(["-i", "card.img"], 0, cwd=self.dir, out=b"Drive path      = card.img\n" + self.REPORT)
         self.assertWindows(["-i", windows_path(card)], 0,
                            out=crlf(f"Drive path      = {windows_path(card)}\n".encode() + self.REPORT))
@@ -380,7 +371,7 @@ class ExportTest(WindowsTestCase):
         month_13 = dos_time(2017, 13, 5, 14, 7, 32)
         april_31 = dos_time(2017, 4, 31, 14, 7, 32)
         card = make_card(self.path("card.img"), *(f"rec:1@0x{t:08X}" for t in (seconds_60, month_13, april_31)),
-                         "rec:1", sparse=True)
+                         "rec:1", payload="sparse")
         linux, windows = self.export_both(card)
         warning = b"Warning: Can't convert to file date/time.(%d)\n"
         self.assertEqual(windows[0], 0)
@@ -398,7 +389,7 @@ class InterruptTest(WindowsTestCase):
     def test_stops_the_scan_on_ctrl_c_with_status_130(self):
         # Wine turns SIGINT into the console's Ctrl-C event. The card is large
         # enough that the scan is still running when the signal arrives.
-        make_card(self.path("card.img"), *["blk:1"] * 20000, sparse=True)
+        make_card(self.path("card.img"), *["blk:1"] * 20000, payload="sparse")
         process = subprocess.Popen(["wine", binary("QUILBEX_EXE"), "card.img", "out.zip"], cwd=self.dir,
                                    env=wine.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.addCleanup(process.kill)
