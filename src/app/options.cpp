@@ -24,7 +24,8 @@ struct Walk {
 std::optional<uint32_t> parseSeconds(std::string_view text) {
     uint32_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || text[0] == '+') return {};
+    // Digits alone: no sign, and nothing after them.
+    if (error != std::errc() || end != text.data() + text.size()) return {};
     if (value < 1 || value > 86400) return {};
     return value;
 }

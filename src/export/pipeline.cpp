@@ -109,9 +109,11 @@ namespace {
 void compressChunks(BoundedQueue<Chunk*>& queue, DeflateMode mode, bool deflate) {
     // The reader comes first: a card kept waiting is time lost for good.
     platform::lowerCurrentThreadPriority();
-    ChunkCompressor compressor(mode);
+    // Its state is close to a MiB: made only when there is deflating to do.
+    std::optional<ChunkCompressor> compressor;
+    if (deflate) compressor.emplace(mode);
     while (const auto chunk = queue.pop()) {
-        if (deflate) compressor.compress(**chunk);
+        if (compressor) compressor->compress(**chunk);
         // The writer may reuse the chunk once it is marked compressed.
         if (deflate && (*chunk)->block) (*chunk)->block->release();
         (*chunk)->compressed.set();

@@ -30,14 +30,8 @@ void civilFromDays(int64_t z, platform::CalendarTime& t) {
 
 }  // namespace
 
-bool isValidTime(const platform::CalendarTime& t) {
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > platform::daysInMonth(t.year, t.month)) return false;
-    return t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 59;
-}
-
 platform::CalendarTime addSeconds(const platform::CalendarTime& time, int64_t seconds) {
-    const int64_t total = daysFromCivil(time.year, time.month, time.day) * 86400 + time.hour * 3600 +
-                          time.minute * 60 + time.second + seconds;
+    const int64_t total = secondsSinceEpoch(time) + seconds;
     const int64_t days = total / 86400;  // times from 1980 on: never negative
     const int64_t ofDay = total % 86400;
     platform::CalendarTime result;

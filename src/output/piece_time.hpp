@@ -8,9 +8,7 @@
 
 namespace quilbex::output {
 
-// A real date and time of day: month 1-12, a day the month has, 00:00:00 to
-// 23:59:59. A decoded MS-DOS value need not be one.
-bool isValidTime(const platform::CalendarTime& time);
+using platform::isValidTime;
 
 // A valid time plus seconds, carried across minutes, hours, days, months and
 // years.

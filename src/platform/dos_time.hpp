@@ -19,6 +19,10 @@ struct CalendarTime {
 // The days of a month (1-12) of the Gregorian calendar.
 int daysInMonth(int year, int month);
 
+// A real date and time of day: month 1-12, a day the month has, 00:00:00 to
+// 23:59:59. A decoded MS-DOS value need not be one.
+bool isValidTime(const CalendarTime& time);
+
 // The fields of an MS-DOS date/time (date in the upper 16 bits) as they
 // stand: nothing is checked, so a stored seconds field of 30 gives second 60.
 CalendarTime decodeDosDateTime(uint32_t value);

@@ -6,11 +6,7 @@ namespace quilbex::platform {
 namespace {
 
 // The range and rules of the system file time: Gregorian dates from 1601.
-bool isValidFileTime(const CalendarTime& t) {
-    if (t.year < 1601 || t.year > 30827 || t.month < 1 || t.month > 12) return false;
-    if (t.day < 1 || t.day > daysInMonth(t.year, t.month)) return false;
-    return t.hour >= 0 && t.hour <= 23 && t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 59;
-}
+bool isValidFileTime(const CalendarTime& t) { return t.year >= 1601 && t.year <= 30827 && isValidTime(t); }
 
 }  // namespace
 

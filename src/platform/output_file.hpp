@@ -32,7 +32,6 @@ public:
     // Returns once the data is on the disk.
     SystemError flush();
     SystemError close();
-    bool isOpen() const { return handle_ != closedHandle; }
 
 private:
     static constexpr intptr_t closedHandle = -1;
