@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "platform/dos_time.hpp"
-#include "platform/system_error.hpp"
 
 namespace quilbex::output {
 
@@ -30,7 +29,7 @@ public:
     // it takes the file's own bytes.
     virtual bool takesDeflated() const = 0;
 
-    // Each of these is false once the destination has failed (lastError()
+    // Each of these is false once the destination has failed (failureLines()
     // says why); every later call then fails too and touches nothing, until
     // close().
     virtual bool beginFile(const FileHeading& file) = 0;
@@ -44,8 +43,6 @@ public:
     // when all of that succeeded; a file begun and not finished is left as
     // the destination's failure rules say.
     virtual bool close() = 0;
-
-    virtual platform::SystemError lastError() const = 0;
 
     // The lines that follow the progress line once the destination failed,
     // on standard error.

@@ -29,7 +29,6 @@ public:
     bool write(std::span<const std::byte> bytes) override;
     bool finishFile(uint64_t length, uint32_t crc) override;
     bool close() override;
-    platform::SystemError lastError() const override { return error_; }
     std::vector<std::string> failureLines() const override;
     // A start that is no valid date leaves the file at the time of writing,
     // with the warning a zip entry's date gets.

@@ -22,7 +22,8 @@ public:
     bool write(std::span<const std::byte> bytes) override;
     bool finishFile(uint64_t length, uint32_t crc) override;
     bool close() override;
-    platform::SystemError lastError() const override;
+    // Why the archive failed, when a system call said so.
+    platform::SystemError lastError() const;
     std::vector<std::string> failureLines() const override;
     std::vector<std::string> fileWarnings() const override { return warnings_; }
 

@@ -23,7 +23,7 @@ public:
 
     SeekResult seek(int64_t offset) override {
         const off_t position = ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET);
-        if (position < 0) return {-1, SystemError::posix(errno)};
+        if (position < 0) return {-1, SystemError::last()};
         return {static_cast<int64_t>(position), {}};
     }
 
@@ -32,7 +32,7 @@ public:
         do {
             count = ::read(fd_, destination, length);
         } while (count < 0 && errno == EINTR);
-        if (count < 0) return {false, 0, SystemError::posix(errno)};
+        if (count < 0) return {false, 0, SystemError::last()};
         return {true, static_cast<uint32_t>(count), {}};
     }
 
@@ -52,15 +52,15 @@ struct QueryHandle {
 
 GeometryQuery geometryOf(int fd) {
     struct stat info {};
-    if (::fstat(fd, &info) != 0) return {false, {}, SystemError::posix(errno)};
+    if (::fstat(fd, &info) != 0) return {false, {}, SystemError::last()};
     uint64_t size = 0;
     uint32_t sectorSize = imageSectorSize;
     if (S_ISREG(info.st_mode)) {
         size = static_cast<uint64_t>(info.st_size);
     } else if (S_ISBLK(info.st_mode)) {
         int logicalSize = 0;
-        if (::ioctl(fd, BLKSSZGET, &logicalSize) != 0) return {false, {}, SystemError::posix(errno)};
-        if (::ioctl(fd, BLKGETSIZE64, &size) != 0) return {false, {}, SystemError::posix(errno)};
+        if (::ioctl(fd, BLKSSZGET, &logicalSize) != 0) return {false, {}, SystemError::last()};
+        if (::ioctl(fd, BLKGETSIZE64, &size) != 0) return {false, {}, SystemError::last()};
         sectorSize = static_cast<uint32_t>(logicalSize);
     } else {
         return {false, {}, SystemError::posix(S_ISDIR(info.st_mode) ? EISDIR : ENOTBLK)};
@@ -80,13 +80,13 @@ std::string devicePath(const std::string& drive) { return drive; }
 GeometryQuery queryDriveGeometry(const std::string& drive) {
     // Non-blocking, so that a FIFO named by mistake is refused, not waited on.
     const QueryHandle handle{::open(devicePath(drive).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)};
-    if (handle.fd < 0) return {false, {}, SystemError::posix(errno)};
+    if (handle.fd < 0) return {false, {}, SystemError::last()};
     return geometryOf(handle.fd);
 }
 
 OpenResult openRawDevice(const std::string& drive) {
     const int fd = ::open(devicePath(drive).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {nullptr, SystemError::posix(errno)};
+    if (fd < 0) return {nullptr, SystemError::last()};
     struct stat info {};
     bool cacheNotBypassed = false;
     if (::fstat(fd, &info) == 0 && S_ISBLK(info.st_mode)) {

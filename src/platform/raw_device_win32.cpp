@@ -45,7 +45,7 @@ public:
     ReadResult read(std::byte* destination, uint32_t length) override {
         DWORD count = 0;
         if (!ReadFile(handle_, destination, length, &count, nullptr))
-            return {false, static_cast<uint32_t>(count), SystemError::win32(GetLastError())};
+            return {false, static_cast<uint32_t>(count), SystemError::last()};
         return {true, static_cast<uint32_t>(count), {}};
     }
 
@@ -63,7 +63,7 @@ struct QueryHandle {
     }
 };
 
-GeometryQuery failedQuery() { return {false, {}, SystemError::win32(GetLastError())}; }
+GeometryQuery failedQuery() { return {false, {}, SystemError::last()}; }
 
 GeometryQuery volumeGeometry(HANDLE handle) {
     DISK_GEOMETRY record{};
@@ -117,7 +117,7 @@ OpenResult openRawDevice(const std::string& drive) {
                                              : FILE_FLAG_SEQUENTIAL_SCAN;
     const HANDLE handle =
         CreateFileA(devicePath(drive).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return {nullptr, SystemError::win32(GetLastError())};
+    if (handle == INVALID_HANDLE_VALUE) return {nullptr, SystemError::last()};
     return {std::make_unique<Win32Device>(handle), {}};
 }
 
