@@ -40,7 +40,8 @@ bool FilePlan::forEachOf(int32_t k, uint64_t& index, const std::function<bool(co
     if (options_.secondsPerFile == 0) {
         file.payloadBytes = payload;
         file.index = index++;
-        file.heading.plannedSize = wav::wavFileSizeFor(payload, trailerSize(file));
+        file.trailerBytes = trailerSize(file);
+        file.heading.plannedSize = wav::wavFileSizeFor(payload, file.trailerBytes);
         return visit(file);
     }
     const uint64_t pieceBytes = options_.secondsPerFile * bytesPerSecond;
@@ -58,7 +59,8 @@ bool FilePlan::forEachOf(int32_t k, uint64_t& index, const std::function<bool(co
         } else {
             file.heading.name = numberedPieceName(name, file.piece);
         }
-        file.heading.plannedSize = wav::wavFileSizeFor(file.payloadBytes, trailerSize(file));
+        file.trailerBytes = trailerSize(file);
+        file.heading.plannedSize = wav::wavFileSizeFor(file.payloadBytes, file.trailerBytes);
         if (!visit(file)) return false;
     }
     return true;
@@ -80,7 +82,7 @@ uint64_t FilePlan::trailerSize(const PlannedFile& file) const {
 }
 
 std::vector<std::byte> FilePlan::header(const PlannedFile& file) const {
-    return wav::buildWavHeader(file.payloadBytes, trailerSize(file));
+    return wav::buildWavHeader(file.payloadBytes, file.trailerBytes);
 }
 
 std::vector<std::byte> FilePlan::trailer(const PlannedFile& file, uint64_t unreadableBytes) const {

@@ -32,6 +32,7 @@ struct PlannedFile {
     uint64_t payloadOffset = 0;
     uint64_t payloadBytes = 0;
     int64_t offsetSeconds = 0;  // payloadOffset in seconds
+    uint64_t trailerBytes = 0;  // of the chunks after the audio
     FileHeading heading;
 };
 
