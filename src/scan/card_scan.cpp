@@ -57,9 +57,8 @@ private:
     // Unreadable header sectors since the last block with the magic: they
     // lie in a recording only if a block with the magic follows.
     uint64_t unreadableSinceMagic_ = 0;
-    // The block just walked, when its header sector could not be read, and
-    // that sector's unreadable bytes.
-    std::optional<int32_t> unreadableBlock_;
+    // The unreadable bytes of the last block whose header sector could not
+    // be read (the last of result_.unreadableHeaderBlocks).
     uint64_t unreadableBlockBytes_ = 0;
 };
 
@@ -85,7 +84,6 @@ WalkEnd Walk::walk(int64_t blockCount, uint16_t& lastSequence) {
             const BlockHeader fields = decodeBlockHeader(sector.span());
             lastSequence = fields.sequenceNumber;
             classify(fields, at.index);
-            unreadableBlock_.reset();
         } else if (header == HeaderRead::unreadable) {
             result_.unreadableHeaderBlocks.push_back(at.index);
         }
@@ -128,7 +126,6 @@ HeaderRead Walk::readHeader(const Position& at, std::span<std::byte> sector) {
     unreadableSinceMagic_ += rescued.damage.unreadableBytes;
     if (rescued.stop != card::RescueStop::none) return HeaderRead::stop;
     if (!rescued.damage.any()) return HeaderRead::read;
-    unreadableBlock_ = at.index;
     unreadableBlockBytes_ = rescued.damage.unreadableBytes;
     return HeaderRead::unreadable;
 }
@@ -158,7 +155,8 @@ void Walk::classify(const BlockHeader& header, int32_t index) {
 // recording carries. Unreadable headers before it lie in the recording it
 // ends, or before the first recording in none.
 bool Walk::opensAfterUnreadableStart(const BlockHeader& header, int32_t index) {
-    if (header.sequenceNumber != 1 || unreadableBlock_ != index - 1) return false;
+    const auto& unreadable = result_.unreadableHeaderBlocks;
+    if (header.sequenceNumber != 1 || unreadable.empty() || unreadable.back() != index - 1) return false;
     RecordingTable& table = result_.table;
     if (table.recordingCount == 0) result_.rescue.unreadableOutside += unreadableSinceMagic_ - unreadableBlockBytes_;
     unreadableSinceMagic_ = 0;
