@@ -77,16 +77,12 @@ private:
         if (!withoutMagic.empty())
             add(k, std::to_string(withoutMagic.size()) + (withoutMagic.size() == 1 ? " block" : " blocks") +
                        " without the magic: " + blockList(withoutMagic));
-        for (const int32_t block : blocksIn(table_, k, scan_.unreadableHeaderBlocks)) {
+        for (const int32_t block : blocksIn(table_, k, scan_.unreadableHeaderBlocks))
             add(k, std::string(unreadableText) + std::to_string(block));
-            ++unreadableInside_;
-        }
     }
 
     // Unreadable header sectors in no recording name none.
     void checkUnreadableOutside() {
-        found_.unreadable = !scan_.unreadableHeaderBlocks.empty();
-        if (scan_.unreadableHeaderBlocks.size() == unreadableInside_) return;
         for (const int32_t block : scan_.unreadableHeaderBlocks) {
             const bool inside = table_.recordingCount > 0 && block >= table_.firstBlock(0) &&
                                 block < table_.endBlock(table_.recordingCount - 1);
@@ -102,7 +98,6 @@ private:
     // The end of the sound of the recording before, in hundredths of a
     // second since the epoch, when its start is valid.
     std::optional<int64_t> previousEnd_;
-    size_t unreadableInside_ = 0;
 };
 
 }  // namespace

@@ -13,9 +13,6 @@ namespace quilbex::app {
 struct CardAnomalies {
     // One line each, without its newline, in the order of the recordings.
     std::vector<std::string> lines;
-    // Some header sector could not be read: the run then fails, as an export
-    // with damage does.
-    bool unreadable = false;
 };
 
 CardAnomalies findAnomalies(const scan::ScanResult& scan);

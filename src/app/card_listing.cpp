@@ -96,7 +96,7 @@ std::string summary(int32_t recordings, const output::FilePlan& plan) {
 
 CardListing listCard(const scan::ScanResult& scan, const output::FilePlan& plan) {
     const CardAnomalies anomalies = findAnomalies(scan);
-    CardListing listing{table(plan), anomalies.unreadable};
+    CardListing listing{table(plan)};
     for (const std::string& line : anomalies.lines) listing.text += line + "\n";
     listing.text += summary(scan.table.recordingCount, plan);
     return listing;

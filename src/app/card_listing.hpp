@@ -12,7 +12,6 @@ namespace quilbex::app {
 
 struct CardListing {
     std::string text;  // every line ends in '\n'
-    bool unreadable = false;  // a header sector could not be read: the run fails
 };
 
 // The plan is of the scan's table.

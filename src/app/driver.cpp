@@ -186,13 +186,14 @@ int reportRescue(platform::Console& console, const scan::ScanResult& scan, const
     return status == success && summary.anyUnreadable() ? failure : status;
 }
 
-// Lists what the scan found; a header sector it could not read fails the run.
+// Lists what the scan found; a header sector it could not read fails the run,
+// as an export with damage does.
 int listFound(platform::Console& console, const Options& options, const scan::ScanResult& scan) {
     if (const auto status = scanStatus(console, scan)) return *status;
     const output::FilePlan plan(scan.table, planOptions(options));
     const CardListing listing = listCard(scan, plan);
     console.out(listing.text);
-    return listing.unreadable ? failure : success;
+    return scan.unreadableHeaderBlocks.empty() ? success : failure;
 }
 
 int extract(platform::Console& console, const Options& options) {
