@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
 
     const auto header = wav::buildWavHeader(uint64_t(blocks) * scan::blockPayloadSize);
     exporting::BlockCutter cutter;
-    exporting::ChunkCompressor compressor(exporting::deflateMode(std::getenv("QUILBEX_DEFLATE")));
+    exporting::ChunkCompressor compressor(deflate::deflateMode(std::getenv("QUILBEX_DEFLATE")));
     exporting::Chunk chunk;
     Costs costs;
     uLong crc = 0;

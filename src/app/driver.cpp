@@ -3,22 +3,24 @@
 #include <cstdlib>
 #include <optional>
 
-#include "app/card_listing.hpp"
-#include "app/elapsed_time.hpp"
-#include "app/folder_checks.hpp"
-#include "app/folder_texts.hpp"
 #include "app/options.hpp"
 #include "app/texts.hpp"
 #include "card/card_device.hpp"
 #include "export/compressor_count.hpp"
 #include "export/export_recordings.hpp"
 #include "output/file_plan.hpp"
+#include "output/folder_checks.hpp"
 #include "output/folder_destination.hpp"
+#include "output/folder_texts.hpp"
 #include "output/zip_destination.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
 #include "platform/interrupt.hpp"
 #include "platform/terminal.hpp"
+#include "report/card_listing.hpp"
+#include "report/elapsed_time.hpp"
+#include "report/progress.hpp"
+#include "report/rescue_report.hpp"
 #include "scan/card_scan.hpp"
 
 namespace quilbex::app {
@@ -28,7 +30,7 @@ constexpr int success = 0;
 constexpr int failure = 1;
 
 bool archiveDirectoryExists(platform::Console& console, const std::string& zipPath) {
-    const std::string dir = directoryOf(zipPath);
+    const std::string dir = output::directoryOf(zipPath);
     if (dir.empty() || platform::isDirectory(dir)) return true;
     console.errLine("Error: Directory not found: " + dir);
     return false;
@@ -42,9 +44,9 @@ int reportInterrupted(platform::Console& console) {
 
 // A terminal gets the live progress line, unless each recording is to get a
 // line of its own.
-std::optional<exporting::Terminal> liveTerminal(const Options& options) {
+std::optional<report::Terminal> liveTerminal(const Options& options) {
     if (options.verbose || !platform::standardOutputIsTerminal()) return std::nullopt;
-    return exporting::Terminal{platform::standardOutputColumns};
+    return report::Terminal{platform::standardOutputColumns};
 }
 
 // After a completed export: the elapsed time when asked for. The progress
@@ -54,7 +56,7 @@ void reportElapsedTime(platform::Console& console, const Options& options, bool 
     const bool showTime = options.verbose || options.showElapsedTime;
     if (!showTime && !options.rescue) return;
     if (!options.verbose && !live) console.outLine("");
-    if (showTime) console.outLine(formatElapsedTime(elapsedTimeBetween(start, platform::processMilliseconds())));
+    if (showTime) console.outLine(report::formatElapsedTime(report::elapsedTimeBetween(start, platform::processMilliseconds())));
 }
 
 struct Checked {
@@ -66,7 +68,7 @@ struct Checked {
 // folder's parent with -d), the card's size and leave to replace an old
 // archive; a folder's files are checked once the scan has found them.
 Checked checkBeforeOpening(platform::Console& console, const Options& options) {
-    const std::string directory = options.folder ? folderPath(options.zipPath) : options.zipPath;
+    const std::string directory = options.folder ? output::folderPath(options.zipPath) : options.zipPath;
     if (!options.list && !archiveDirectoryExists(console, directory)) return {};
     const int64_t cardSize = card::getDriveSize(console, options.drive);
     if (cardSize == 0) {
@@ -86,7 +88,7 @@ output::PlanOptions planOptions(const Options& options) {
 // The export of the plan's files through the destination; `rescue`
 // receives what its rescue met.
 exporting::ExportStatus exportThrough(platform::Console& console, const platform::DiagnosticLog& log,
-                                      const Options& options, const std::optional<exporting::Terminal>& terminal,
+                                      const Options& options, const std::optional<report::Terminal>& terminal,
                                       card::CardDevice& card, const scan::ScanResult& scan,
                                       const output::FilePlan& plan, output::Destination& destination, bool opened,
                                       exporting::ExportRescue& rescue) {
@@ -94,9 +96,10 @@ exporting::ExportStatus exportThrough(platform::Console& console, const platform
                                      destination,     plan,
                                      opened,          options.zipPath,
                                      options.verbose, exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
-    request.deflate = exporting::deflateMode(std::getenv("QUILBEX_DEFLATE"));
+    request.deflate = deflate::deflateMode(std::getenv("QUILBEX_DEFLATE"));
     request.stopSignal = &platform::interruptSignal();
-    request.terminal = terminal;
+    report::Progress progress = report::makeProgress(console, plan, options.zipPath, options.verbose, terminal);
+    request.progress = &progress;
     request.rescue = options.rescue;
     request.sectorSize = scan.sectorSize;
     const auto result = exporting::exportRecordings(request, console, log);
@@ -122,7 +125,7 @@ int exitStatus(platform::Console& console, exporting::ExportStatus status) {
 // is deleted: anything that appears at the archive path later makes the
 // archive's creation fail.
 int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                    const Checked& checked, const std::optional<exporting::Terminal>& terminal,
+                    const Checked& checked, const std::optional<report::Terminal>& terminal,
                     card::CardDevice& card, const scan::ScanResult& scan, const output::FilePlan& plan,
                     exporting::ExportRescue& rescue) {
     if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
@@ -136,14 +139,14 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
 // The status of the export into a folder (-d), refused before its first
 // byte when its checks fail. A file cut short is named last.
 int exportToFolder(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                   const std::optional<exporting::Terminal>& terminal, card::CardDevice& card,
+                   const std::optional<report::Terminal>& terminal, card::CardDevice& card,
                    const scan::ScanResult& scan, const output::FilePlan& plan, exporting::ExportRescue& rescue) {
-    const std::string folder = folderPath(options.zipPath);
-    if (!folderReady(console, folder, plan)) return failure;
+    const std::string folder = output::folderPath(options.zipPath);
+    if (!output::folderReady(console, folder, plan, [&] { return confirmOverwrite(console); })) return failure;
     output::FolderDestination destination(folder);
     const auto ended = exportThrough(console, log, options, terminal, card, scan, plan, destination, true, rescue);
     const int status = exitStatus(console, ended);
-    if (!destination.keptPart().empty()) console.errLine(keptPartText(destination.keptPart()));
+    if (!destination.keptPart().empty()) console.errLine(output::keptPartText(destination.keptPart()));
     return status;
 }
 
@@ -178,11 +181,11 @@ int exportFound(platform::Console& console, const platform::DiagnosticLog& log, 
 // Ends a rescuing run with its report; a run that left sectors unread fails.
 int reportRescue(platform::Console& console, const scan::ScanResult& scan, const exporting::ExportRescue& exported,
                  int status) {
-    exporting::RescueSummary summary{scan.table.recordingCount, exported, scan.rescue.unreadableOutside,
+    report::RescueSummary summary{scan.table.recordingCount, exported, scan.rescue.unreadableOutside,
                                      exported.stop};
     if (scan.interrupted) summary.stop = card::RescueStop::interrupted;
     if (summary.stop == card::RescueStop::none) summary.stop = scan.rescue.stop;
-    exporting::printRescueReport(console, summary);
+    report::printRescueReport(console, summary);
     return status == success && summary.anyUnreadable() ? failure : status;
 }
 
@@ -191,7 +194,7 @@ int reportRescue(platform::Console& console, const scan::ScanResult& scan, const
 int listFound(platform::Console& console, const Options& options, const scan::ScanResult& scan) {
     if (const auto status = scanStatus(console, scan)) return *status;
     const output::FilePlan plan(scan.table, planOptions(options));
-    const CardListing listing = listCard(scan, plan);
+    const report::CardListing listing = report::listCard(scan, plan);
     console.out(listing.text);
     return scan.unreadableHeaderBlocks.empty() ? success : failure;
 }
@@ -224,11 +227,6 @@ int extract(platform::Console& console, const Options& options) {
 }
 
 }  // namespace
-
-std::string directoryOf(const std::string& path) {
-    const size_t separator = path.find_last_of("/\\");
-    return separator == std::string::npos ? std::string() : path.substr(0, separator);
-}
 
 bool confirmOverwrite(platform::Console& console) {
     console.out("Overwrite existing file? (y/n): ");

@@ -10,10 +10,6 @@ namespace quilbex::app {
 // The exit status of the run.
 int runQuilbex(int argc, const char* const* argv, platform::Console& console);
 
-// The part of the path before its last slash or backslash; empty when it has
-// neither. A colon is no separator.
-std::string directoryOf(const std::string& path);
-
 // Asks whether an existing archive may be replaced: only "y" or "Y" may.
 bool confirmOverwrite(platform::Console& console);
 

@@ -10,7 +10,7 @@ uint8_t* bytePointer(const std::byte* p) { return reinterpret_cast<uint8_t*>(con
 
 }  // namespace
 
-ChunkCompressor::ChunkCompressor(DeflateMode mode)
+ChunkCompressor::ChunkCompressor(deflate::DeflateMode mode)
     : mode_(mode), stream_(std::make_unique<isal_zstream>()), levelBuffer_(new uint8_t[ISAL_DEF_LVL1_DEFAULT]) {
     isal_deflate_init(stream_.get());
 }
@@ -20,17 +20,17 @@ ChunkCompressor::~ChunkCompressor() = default;
 void ChunkCompressor::compress(Chunk& chunk) {
     const auto data = chunk.data;
     chunk.crc = data.empty() ? 0 : crc32_gzip_refl(0, bytePointer(data.data()), data.size());
-    if (mode_ == DeflateMode::perChunk && deflateLiterals(chunk)) return;
+    if (mode_ == deflate::DeflateMode::perChunk && deflateLiterals(chunk)) return;
     deflateWithIsal(chunk);
 }
 
 bool ChunkCompressor::deflateLiterals(Chunk& chunk) {
     const auto data = chunk.data;
-    if (matchesPay(data)) return false;
-    const size_t size = literals_.plan(countBytes(data), chunk.last);
+    if (deflate::matchesPay(data)) return false;
+    const size_t size = literals_.plan(deflate::countBytes(data), chunk.last);
     // Data that does not shrink is better stored, as ISA-L does; this also
     // keeps the block well within the chunk's compressed area.
-    if (size + LiteralDeflate::slack >= data.size()) return false;
+    if (size + deflate::LiteralDeflate::slack >= data.size()) return false;
     chunk.compressedLength = literals_.write(data, chunk.compressedArea());
     chunk.deflated = true;
     return true;

@@ -9,8 +9,8 @@
 #include <memory>
 
 #include "export/chunk.hpp"
-#include "export/deflate_choice.hpp"
-#include "export/literal_deflate.hpp"
+#include "deflate/deflate_choice.hpp"
+#include "deflate/literal_deflate.hpp"
 
 struct isal_zstream;
 
@@ -18,7 +18,7 @@ namespace quilbex::exporting {
 
 class ChunkCompressor {
 public:
-    explicit ChunkCompressor(DeflateMode mode = DeflateMode::perChunk);
+    explicit ChunkCompressor(deflate::DeflateMode mode = deflate::DeflateMode::perChunk);
     ~ChunkCompressor();
     ChunkCompressor(const ChunkCompressor&) = delete;
     ChunkCompressor& operator=(const ChunkCompressor&) = delete;
@@ -31,8 +31,8 @@ private:
     bool deflateLiterals(Chunk& chunk);
     void deflateWithIsal(Chunk& chunk);
 
-    DeflateMode mode_;
-    LiteralDeflate literals_;
+    deflate::DeflateMode mode_;
+    deflate::LiteralDeflate literals_;
     std::unique_ptr<isal_zstream> stream_;  // large: kept off the thread's stack
     std::unique_ptr<uint8_t[]> levelBuffer_;
 };

@@ -9,7 +9,7 @@ namespace quilbex::exporting {
 
 using Reason = RecordingEnd::Reason;
 
-EntryWriter::EntryWriter(const scan::RecordingTable& table, output::Destination& destination, Progress& progress,
+EntryWriter::EntryWriter(const scan::RecordingTable& table, output::Destination& destination, ProgressEvents& progress,
                          RescueTally& rescue, platform::Console& console, const platform::DiagnosticLog& log)
     : table_(table), destination_(destination), progress_(progress), rescue_(rescue), console_(console), log_(log) {}
 

@@ -10,8 +10,8 @@
 
 #include "card/sector_reader.hpp"
 #include "export/export_recordings.hpp"
-#include "export/progress.hpp"
-#include "export/rescue_report.hpp"
+#include "export/progress_events.hpp"
+#include "export/rescue_tally.hpp"
 #include "export/writer_task.hpp"
 #include "output/destination.hpp"
 #include "platform/console.hpp"
@@ -29,7 +29,7 @@ struct WriterOutcome {
 
 class EntryWriter {
 public:
-    EntryWriter(const scan::RecordingTable& table, output::Destination& destination, Progress& progress,
+    EntryWriter(const scan::RecordingTable& table, output::Destination& destination, ProgressEvents& progress,
                 RescueTally& rescue, platform::Console& console, const platform::DiagnosticLog& log);
 
     // Stores the next task's chunk once it is compressed. False when the
@@ -50,7 +50,7 @@ private:
 
     const scan::RecordingTable& table_;
     output::Destination& destination_;
-    Progress& progress_;
+    ProgressEvents& progress_;
     RescueTally& rescue_;
     platform::Console& console_;
     const platform::DiagnosticLog& log_;

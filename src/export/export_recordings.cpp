@@ -5,16 +5,6 @@
 #include "export/pipeline.hpp"
 
 namespace quilbex::exporting {
-namespace {
-
-Progress makeProgress(const ExportRequest& request, platform::Console& console) {
-    const auto fileCount = static_cast<int32_t>(request.plan.fileCount());
-    if (!request.terminal) return {console, fileCount, request.zipPath, request.verbose};
-    return {console, fileCount, request.plan.totalBytes(), *request.terminal};
-}
-
-}  // namespace
-
 bool openArchive(output::ZipDestination& zip, const std::string& path, platform::Console& console) {
     if (zip.open(path)) return true;
     console.errLine("Error: Can't make the zip file. Bad filename?");
@@ -24,7 +14,7 @@ bool openArchive(output::ZipDestination& zip, const std::string& path, platform:
 
 ExportResult exportRecordings(const ExportRequest& request, platform::Console& console,
                               const platform::DiagnosticLog& log) {
-    Progress progress = makeProgress(request, console);
+    ProgressEvents& progress = *request.progress;
     WriterOutcome outcome = runPipeline(request, progress, console, log);
     // Every file stored so far stays readable, whatever ended the export.
     // A destination that could not be finished whole fails the export as a

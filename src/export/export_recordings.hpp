@@ -7,9 +7,9 @@
 #include <string>
 
 #include "card/card_device.hpp"
-#include "export/deflate_choice.hpp"
-#include "export/progress.hpp"
-#include "export/rescue_report.hpp"
+#include "deflate/deflate_choice.hpp"
+#include "export/progress_events.hpp"
+#include "export/rescue_tally.hpp"
 #include "output/destination.hpp"
 #include "output/file_plan.hpp"
 #include "output/zip_destination.hpp"
@@ -41,15 +41,14 @@ struct ExportRequest {
     // Once it points to a non-zero value, reading stops before the next
     // block; the recording being read is stored with what was read.
     const std::atomic<int>* stopSignal = nullptr;
-    // Set when standard output is a terminal and not verbose: the progress
-    // line then shows bytes, rate and time left, and a summary ends a
-    // completed export.
-    std::optional<Terminal> terminal = std::nullopt;
+    // Told of every file as it is read, and of a completed export; must be
+    // set.
+    ProgressEvents* progress = nullptr;
     // Go on past unreadable sectors of this size: see card/sector_rescue.hpp.
     bool rescue = false;
     uint32_t sectorSize = 0;
     // The archive's bytes depend on it; the output does not.
-    DeflateMode deflate = DeflateMode::perChunk;
+    deflate::DeflateMode deflate = deflate::DeflateMode::perChunk;
 };
 
 struct ExportResult {

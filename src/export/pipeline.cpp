@@ -19,7 +19,8 @@
 // compress queue, which any idle compressor takes from, and the write queue,
 // which the writer takes from strictly in order.
 //
-// A compressor deflates a chunk by itself: a probe for repeats decides
+// A compressor (export/chunk_compressor) deflates a chunk by itself with our
+// deflater for audio (deflate/): a probe for repeats decides
 // between one literals-only block with a code built from the chunk's byte
 // counts (noise-like audio) and ISA-L's level 1 with the 32 KiB before it as
 // dictionary (silence, tones, zero fill); a sync flush at the end, or the
@@ -50,8 +51,9 @@
 // export that handled one whole recording after another would print it: what
 // the reader found (a failed or refused seek, a failed read, the stop
 // signal) travels with the last chunk of its recording, and a skipped
-// recording is a task without a chunk. The writer also counts the bytes of
-// each chunk into the progress line; on a terminal it waits for the next task
+// recording is a task without a chunk. The writer also tells the bytes of
+// each chunk to the progress line (export/progress_events, which report/
+// draws); on a terminal it waits for the next task
 // a quarter second at a time and redraws the line in between, so that a card
 // that stalls shows as a falling rate rather than a frozen line.
 //
@@ -59,7 +61,8 @@
 // pieces down to single sectors and zero-fills the sectors that stay
 // unreadable (card/sector_rescue). What it could not read travels on the
 // block's first chunk; the writer prints its verbose line and adds it to the
-// recording's tally, so the report too is the same for every thread count.
+// recording's tally (export/rescue_tally), so the report at the end
+// (report/rescue_report) too is the same for every thread count.
 // When the rescue stops (the card is gone, too many dead blocks in a row, the
 // stop signal), the block in hand is left out and the reader ends as at a
 // failed read. A healthy block costs nothing more.
@@ -106,7 +109,7 @@ namespace {
 // A destination that takes the files' own bytes gets them as they were read:
 // the chunks are merely passed on, in the same order, and their data stays
 // in the block buffer, which the writer lets go of once it has written it.
-void compressChunks(BoundedQueue<Chunk*>& queue, DeflateMode mode, bool deflate) {
+void compressChunks(BoundedQueue<Chunk*>& queue, deflate::DeflateMode mode, bool deflate) {
     // The reader comes first: a card kept waiting is time lost for good.
     platform::lowerCurrentThreadPriority();
     // Its state is close to a MiB: made only when there is deflating to do.
@@ -122,10 +125,10 @@ void compressChunks(BoundedQueue<Chunk*>& queue, DeflateMode mode, bool deflate)
 
 // The next task in entry order; nothing once the queue is drained or
 // cancelled.
-std::optional<WriterTask> nextTask(BoundedQueue<WriterTask>& queue, Progress& progress) {
+std::optional<WriterTask> nextTask(BoundedQueue<WriterTask>& queue, ProgressEvents& progress) {
     if (!progress.live()) return queue.pop();
     while (true) {
-        auto popped = queue.popFor(std::chrono::milliseconds(Progress::refreshMilliseconds));
+        auto popped = queue.popFor(std::chrono::milliseconds(ProgressEvents::refreshMilliseconds));
         if (!popped.timedOut) return std::move(popped.item);
         progress.refresh();
     }
@@ -133,7 +136,7 @@ std::optional<WriterTask> nextTask(BoundedQueue<WriterTask>& queue, Progress& pr
 
 }  // namespace
 
-WriterOutcome runPipeline(const ExportRequest& request, Progress& progress, platform::Console& console,
+WriterOutcome runPipeline(const ExportRequest& request, ProgressEvents& progress, platform::Console& console,
                           const platform::DiagnosticLog& log) {
     const int compressors = std::clamp(request.threads, 1, maxCompressors);
     // Enough chunks for every compressor to have one in hand and one waiting,

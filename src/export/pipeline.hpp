@@ -3,7 +3,7 @@
 
 #include "export/entry_writer.hpp"
 #include "export/export_recordings.hpp"
-#include "export/progress.hpp"
+#include "export/progress_events.hpp"
 #include "platform/console.hpp"
 #include "platform/diagnostic_log.hpp"
 
@@ -15,7 +15,7 @@ inline constexpr int maxCompressors = 64;
 // Stores every file of the request's plan through its destination, which may
 // have failed to open. Returns when every thread it started has ended; the
 // destination is left open for the caller to close.
-WriterOutcome runPipeline(const ExportRequest& request, Progress& progress, platform::Console& console,
+WriterOutcome runPipeline(const ExportRequest& request, ProgressEvents& progress, platform::Console& console,
                           const platform::DiagnosticLog& log);
 
 }  // namespace quilbex::exporting

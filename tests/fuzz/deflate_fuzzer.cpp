@@ -14,12 +14,13 @@
 
 #include "export/chunk.hpp"
 #include "export/chunk_compressor.hpp"
-#include "export/literal_deflate.hpp"
+#include "deflate/literal_deflate.hpp"
 #include "raw_inflate.hpp"
 
 namespace {
 
 using namespace quilbex::exporting;
+using namespace quilbex::deflate;
 
 // Grows or shapes the given bytes into a chunk's data.
 std::vector<std::byte> shape(unsigned kind, const uint8_t* bytes, size_t count, size_t length) {

@@ -1,0 +1,68 @@
+#pragma once
+// What the rescue (option -r) met in the files the export stored: with -V one
+// line per block with unreadable sectors, as the blocks are stored, and the
+// damage of each file (a recording, or a piece of one) for the report at the
+// end.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "card/sector_rescue.hpp"
+#include "export/chunk.hpp"
+#include "platform/console.hpp"
+
+namespace quilbex::exporting {
+
+struct DamagedRecording {
+    int32_t recording = 0;
+    uint64_t unreadableBytes = 0;  // zero-filled, in whole card sectors
+    uint32_t places = 0;           // runs of adjacent unreadable sectors
+    std::string name;              // of the file that holds them
+};
+
+// What the export met, as the writer stored the entries.
+struct ExportRescue {
+    std::vector<DamagedRecording> damaged;  // in file order
+    // Entries stored whole: not those cut short where the reading stopped.
+    int32_t storedWhole = 0;
+    card::RescueStop stop = card::RescueStop::none;
+};
+
+// "512 unreadable bytes in 1 place"
+std::string unreadableText(uint64_t bytes, uint32_t places);
+
+// Collects the damage of each file as the writer stores it. Runs on the
+// writer's thread.
+class RescueTally {
+public:
+    // startsTakenFromNext: as in the recording table, for the block lines.
+    RescueTally(platform::Console& console, bool verbose, const std::vector<int32_t>& startsTakenFromNext)
+        : console_(console), verbose_(verbose), startsTakenFromNext_(startsTakenFromNext) {}
+
+    void beginFile(int32_t k, const std::string& name);
+    // With -V, prints the line of a block with unreadable sectors.
+    void addBlock(const BlockDamage& damage);
+    // The unreadable sectors of a block that lie in the file.
+    void addToFile(const BlockDamage& damage);
+    void endFile();
+    void endRecording(bool storedWhole);
+    void stop(card::RescueStop why) { result_.stop = why; }
+
+    const ExportRescue& result() const { return result_; }
+
+private:
+    std::string blockLine(const BlockDamage& damage) const;
+
+    platform::Console& console_;
+    bool verbose_;
+    const std::vector<int32_t>& startsTakenFromNext_;
+    ExportRescue result_;
+    DamagedRecording current_;
+    // Set while the last damaged block ended unreadable: the block after it,
+    // whose run of unreadable sectors continues that place.
+    std::optional<int32_t> runReachesBlock_;
+};
+
+}  // namespace quilbex::exporting
