@@ -61,6 +61,20 @@ class OptionTest(CliTestCase):
             with self.subTest(word=word):
                 self.assertRun([word], 1, err=f"Unknown option: {letter}\n".encode() + HINT)
 
+    def test_refuses_added_options_that_would_do_nothing_before_reading_the_card(self):
+        card = self.empty_card()
+        archive = self.path("out.zip")
+        for args, line in (
+                (["-dg", card, self.path("night")], b"Give options one at a time: -d -g\n"),
+                (["-rl", card], b"Give options one at a time: -r -l\n"),
+                (["-sx", card, archive], b"Give options one at a time: -s -x\n"),
+                (["-z", "+02:00", card, archive], b"-z sets the time offset of GUANO metadata: add -g\n")):
+            with self.subTest(args=args):
+                self.assertRun(args, 1, err=line + HINT)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["card.img"])
+        # The recorder's own letters still read only the second character.
+        self.assertEqual(run(["-tV", card, archive]), run(["-t", card, archive]))
+
     def test_stops_at_unknown_option(self):
         self.assertRun(["-x", "-y", "-h", "-v"], 1, err=b"Unknown option: x\n" + HINT)
 

@@ -192,12 +192,12 @@ TEST(CommandLine, takes_the_analysis_options_and_their_values) {
     for (const auto& c : std::vector<Case>{
              {{"E:", "out.zip"}, false, 0, false, std::nullopt},
              {{"-d", "-s", "15", "-g", "E:", "night-1/"}, true, 15, true, std::nullopt},
-             {{"-s1", "86400", "E:", "out.zip"}, false, 86400, false, std::nullopt},
-             {{"-s", "1", "-z", "+00:00", "E:", "out.zip"}, false, 1, false, 0},
-             {{"-z", "-05:00", "E:", "out.zip", "-gx"}, false, 0, true, -300},
-             {{"E:", "-z", "+14:00", "out.zip"}, false, 0, false, 14 * 60},
-             {{"E:", "-z", "-12:00", "out.zip"}, false, 0, false, -12 * 60},
-             {{"E:", "-z", "+05:45", "out.zip"}, false, 0, false, 5 * 60 + 45}}) {
+             {{"-s", "86400", "E:", "out.zip"}, false, 86400, false, std::nullopt},
+             {{"-s", "1", "-z", "+00:00", "-g", "E:", "out.zip"}, false, 1, true, 0},
+             {{"-z", "-05:00", "E:", "out.zip", "-g"}, false, 0, true, -300},
+             {{"-g", "E:", "-z", "+14:00", "out.zip"}, false, 0, true, 14 * 60},
+             {{"-g", "E:", "-z", "-12:00", "out.zip"}, false, 0, true, -12 * 60},
+             {{"-g", "E:", "-z", "+05:45", "out.zip"}, false, 0, true, 5 * 60 + 45}}) {
         SCOPED_TRACE(c.words[0] + " " + c.words[1]);
         const Parsed parsed = parse(c.words);
         EXPECT_TRUE(parsed.usable);
@@ -230,6 +230,30 @@ TEST(CommandLine, rejects_a_missing_or_invalid_value) {
         EXPECT_EQ(parsed.out, "");
         EXPECT_EQ(parsed.err, "Invalid value for " + message + "\n");
     }
+}
+
+// The recorder's own letters keep reading the second character alone;
+// the added ones refuse what they would quietly drop, before anything runs.
+TEST(CommandLine, refuses_added_options_that_would_do_nothing) {
+    for (const auto& [words, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"-dg", "E:", "night"}, "Give options one at a time: -d -g"},
+             {{"E:", "out.zip", "-rl"}, "Give options one at a time: -r -l"},
+             {{"-sx", "15", "E:", "out.zip"}, "Give options one at a time: -s -x"},
+             {{"-s1", "E:", "out.zip"}, "Give options one at a time: -s -1"},
+             {{"-cx", "E:", "out.zip"}, "Give options one at a time: -c -x"},
+             {{"-Rx", "-h"}, "Give options one at a time: -R -x"},
+             {{"-z", "+01:00", "E:", "out.zip"}, "-z sets the time offset of GUANO metadata: add -g"},
+             {{"-l", "-z", "+01:00", "-d", "E:"}, "-z sets the time offset of GUANO metadata: add -g"}}) {
+        SCOPED_TRACE(words[0]);
+        const Parsed parsed = parse(words);
+        EXPECT_FALSE(parsed.usable);
+        EXPECT_FALSE(parsed.options.pairGiven);
+        EXPECT_EQ(parsed.out, "");
+        EXPECT_EQ(parsed.err, message + "\n");
+    }
+    // A stopping option before them is obeyed as it was.
+    EXPECT_EQ(parse({"-h", "-dg"}).err, usage);
+    EXPECT_TRUE(parse({"-z", "+01:00", "-v"}).usable);
 }
 
 TEST(CommandLine, stops_at_unknown_option) {
