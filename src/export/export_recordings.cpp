@@ -10,7 +10,8 @@ namespace {
 Progress makeProgress(const ExportRequest& request, platform::Console& console) {
     const auto fileCount = static_cast<int32_t>(request.plan.fileCount());
     if (!request.terminal) return {console, fileCount, request.zipPath, request.verbose};
-    return {console, fileCount, request.plan.totalBytes(), *request.terminal};
+    const bool piecesCut = request.plan.options().secondsPerFile != 0;
+    return {console, fileCount, request.plan.totalBytes(), *request.terminal, piecesCut};
 }
 
 }  // namespace
@@ -35,7 +36,7 @@ ExportResult exportRecordings(const ExportRequest& request, platform::Console& c
     }
     if (outcome.readFailure) card::reportReadFailure(console, *outcome.readFailure);
     if (outcome.status == ExportStatus::completed) progress.summarize();
-    return {outcome.status, outcome.rescue};
+    return {outcome.status, outcome.rescue, outcome.readFailure};
 }
 
 }  // namespace quilbex::exporting
