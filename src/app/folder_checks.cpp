@@ -8,6 +8,7 @@
 #include "output/folder_destination.hpp"
 #include "platform/file_system.hpp"
 #include "platform/folder.hpp"
+#include "platform/ownership.hpp"
 
 namespace quilbex::app {
 namespace {
@@ -75,8 +76,12 @@ bool fits(platform::Console& console, const std::string& folder, const Survey& f
 bool folderMade(platform::Console& console, const std::string& folder) {
     if (platform::isDirectory(folder)) return true;
     const auto error = platform::makeDirectory(folder);
-    if (error.any()) console.errLine(cannotMakeFolderText(folder, error));
-    return !error.any();
+    if (error.any()) {
+        console.errLine(cannotMakeFolderText(folder, error));
+        return false;
+    }
+    platform::handOver(folder);
+    return true;
 }
 
 }  // namespace

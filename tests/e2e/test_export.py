@@ -11,6 +11,7 @@ Needs QUILBEX_BIN and QUILBEX_MKCARD."""
 import io
 import os
 import re
+import resource
 import shutil
 import subprocess
 import tempfile
@@ -28,8 +29,8 @@ NAMES = ["wav0000_2017_03_05__14_07_32.wav", "wav0001_2017_03_05__14_08_32.wav",
          "wav0002_2017_03_05__14_09_32.wav"]
 
 
-def run_with_threads(threads, args, **kwargs):
-    env = dict(os.environ, QUILBEX_THREADS=str(threads))
+def run_with_threads(threads, args, env=None, **kwargs):
+    env = dict(env or os.environ, QUILBEX_THREADS=str(threads))
     result = subprocess.run([binary("QUILBEX_BIN"), *args], env=env, capture_output=True, timeout=300,
                             check=False, **kwargs)
     return result.returncode, result.stdout, result.stderr
@@ -270,6 +271,29 @@ class FolderExportTest(ExportTestCase):
         self.assertEqual(sorted(os.listdir(folder)), NAMES)
         for k in range(3):
             self.assertWhole(folder, k)
+
+
+    @unittest.skipIf(os.geteuid() != 0, "handing files over needs root")
+    def test_what_it_makes_under_sudo_belongs_to_the_user_and_nothing_else(self):
+        user = {"SUDO_UID": "4321", "SUDO_GID": "4322"}
+        owner = lambda path: (os.lstat(path).st_uid, os.lstat(path).st_gid)
+        made = self.folder()
+        kept = self.folder()
+        os.mkdir(kept)  # the user's own folder, not made by the run
+        archive = self.archive()
+        hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
+        for args, limit in ((["-d", self.card, made], None), ([self.card, archive], None),
+                            (["-d", self.card, kept], 5 << 20)):  # the second file fails, kept as .part
+            status, out, err = run_with_threads(
+                2, args, env=dict(os.environ, **user),
+                preexec_fn=limit and (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard))))
+            self.assertEqual(status, 1 if limit else 0, err)
+        self.assertEqual(sorted(os.listdir(kept)), [NAMES[0], NAMES[1] + ".part"])
+        created = [made, archive] + [os.path.join(made, name) for name in NAMES] + \
+                  [os.path.join(kept, name) for name in os.listdir(kept)]
+        self.assertEqual({path: owner(path) for path in created}, {path: (4321, 4322) for path in created})
+        self.assertEqual(owner(kept), (0, 0))
+        self.assertEqual(owner(self.card), (0, 0))
 
 
 class InvalidStartTimeTest(unittest.TestCase):
