@@ -13,6 +13,28 @@ import unittest
 from quilbex_support import HINT, PROMPT, USAGE, binary, file_state, make_card, run, temp_dir
 
 VERSION_PREFIX = b"quilbex v.2.2.3b ("
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+
+
+def usage_options(usage):
+    """(option, value name or None) of each option line of the usage text."""
+    return [(option, value or None) for option, value in
+            re.findall(r"^        (-\S)(?: (\S+))? - ", usage.decode(), re.M)]
+
+
+def manual_section(title):
+    """The words of a section of the manual page as set: macros, quotes,
+    brackets, bars, commas and escapes dropped, "\\(+-" read as "+"; tag
+    lines (after .TP) are also given apart."""
+    with open(os.path.join(SOURCE, "doc", "quilbex.1")) as f:
+        text = f.read()
+    body = text.split(f".SH {title}\n", 1)[1].split("\n.SH ", 1)[0]
+    def words(line):
+        line = re.sub(r"^\.[A-Z]+ ?", "", line).replace("\\-", "-").replace("\\(+-", "+")
+        return re.sub(r'[][|,"]', " ", line).split()
+    lines = body.split("\n")
+    tags = [words(tag) for previous, tag in zip(lines, lines[1:]) if previous == ".TP"]
+    return [word for line in lines for word in words(line)], tags
 
 
 def zlib_version():
@@ -124,6 +146,22 @@ class OptionTest(CliTestCase):
         status, out, err = run(["-i", self.path("missing.img")])
         self.assertEqual((status, err), (0, b""))
         self.assertIn(os.strerror(errno.ENOENT).encode(), out)
+
+    def test_manual_and_readme_show_every_option_of_the_usage(self):
+        status, _, usage = run(["-h"])
+        options = usage_options(usage)
+        self.assertEqual((status, options[:2]), (0, [("-h", None), ("-v", None)]))
+        synopsis, _ = manual_section("SYNOPSIS")
+        _, tags = manual_section("OPTIONS")
+        with open(os.path.join(SOURCE, "README.md"), "rb") as f:
+            readme = f.read()
+        for option, value in options:
+            with self.subTest(option=option):
+                shown = [synopsis[k:k + 2] for k, word in enumerate(synopsis) if word == option]
+                self.assertIn([option, value] if value else option, [s if value else s[0] for s in shown])
+                self.assertIn([option, value] if value else [option], [tag[:2] if value else tag[:1] for tag in tags])
+                line = next(line for line in usage.split(b"\n") if line.startswith(b"        " + option.encode()))
+                self.assertIn(b"\n" + line + b"\n", readme)
 
     def test_takes_lone_dash_as_drive(self):
         self.empty_card("-")
