@@ -16,25 +16,15 @@ VERSION_PREFIX = b"quilbex v.2.2.3b ("
 SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
 
-def usage_options(usage):
-    """(option, value name or None) of each option line of the usage text."""
-    return [(option, value or None) for option, value in
-            re.findall(r"^        (-\S)(?: (\S+))? - ", usage.decode(), re.M)]
 
-
-def manual_section(title):
-    """The words of a section of the manual page as set: macros, quotes,
-    brackets, bars, commas and escapes dropped, "\\(+-" read as "+"; tag
-    lines (after .TP) are also given apart."""
+def manual_words(title, after="\n"):
+    """The words, as set, of each line of a section of the manual page that
+    follows `after` (a .TP for the tags of OPTIONS): macros, quotes,
+    brackets, bars and commas dropped, and "\\(+-" read as "+"."""
     with open(os.path.join(SOURCE, "doc", "quilbex.1")) as f:
-        text = f.read()
-    body = text.split(f".SH {title}\n", 1)[1].split("\n.SH ", 1)[0]
-    def words(line):
-        line = re.sub(r"^\.[A-Z]+ ?", "", line).replace("\\-", "-").replace("\\(+-", "+")
-        return re.sub(r'[][|,"]', " ", line).split()
-    lines = body.split("\n")
-    tags = [words(tag) for previous, tag in zip(lines, lines[1:]) if previous == ".TP"]
-    return [word for line in lines for word in words(line)], tags
+        section = f.read().split(f".SH {title}\n", 1)[1].split("\n.SH ", 1)[0]
+    return [re.sub(r'[][|,"]', " ", re.sub(r"^\.[A-Z]+ ?", "", part.split("\n")[0]).replace("\\-", "-")
+                   .replace("\\(+-", "+")).split() for part in section.split(after)]
 
 
 def zlib_version():
@@ -84,15 +74,14 @@ class OptionTest(CliTestCase):
                 self.assertRun([word], 1, err=f"Unknown option: {letter}\n".encode() + HINT)
 
     def test_refuses_added_options_that_would_do_nothing_before_reading_the_card(self):
-        card = self.empty_card()
-        archive = self.path("out.zip")
-        for args, line in (
-                (["-dg", card, self.path("night")], b"Give options one at a time: -d -g\n"),
-                (["-rl", card], b"Give options one at a time: -r -l\n"),
-                (["-sx", card, archive], b"Give options one at a time: -s -x\n"),
-                (["-z", "+02:00", card, archive], b"-z sets the time offset of GUANO metadata: add -g\n")):
+        card, archive = self.empty_card(), self.path("out.zip")
+        alone = b"Give options one at a time: "
+        for args, line in ((["-dg", card, self.path("night")], alone + b"-d -g"), (["-rl", card], alone + b"-r -l"),
+                           (["-sx", "4", card, archive], alone + b"-s -x"), (["-s1", card, archive], alone + b"-s -1"),
+                           (["-cx", card, archive], alone + b"-c -x"), ([card, "-Rx", "-h"], alone + b"-R -x"),
+                           (["-l", "-z", "+02:00", card], b"-z sets the time offset of GUANO metadata: add -g")):
             with self.subTest(args=args):
-                self.assertRun(args, 1, err=line + HINT)
+                self.assertRun(args, 1, err=line + b"\n" + HINT)
         self.assertEqual(sorted(os.listdir(self.dir)), ["card.img"])
         # The recorder's own letters still read only the second character.
         self.assertEqual(run(["-tV", card, archive]), run(["-t", card, archive]))
@@ -149,19 +138,18 @@ class OptionTest(CliTestCase):
 
     def test_manual_and_readme_show_every_option_of_the_usage(self):
         status, _, usage = run(["-h"])
-        options = usage_options(usage)
-        self.assertEqual((status, options[:2]), (0, [("-h", None), ("-v", None)]))
-        synopsis, _ = manual_section("SYNOPSIS")
-        _, tags = manual_section("OPTIONS")
-        with open(os.path.join(SOURCE, "README.md"), "rb") as f:
+        lines = re.findall(r"^        -.*$", usage.decode(), re.M)
+        self.assertEqual((status, len(lines) > 2), (0, True), usage)
+        synopsis = sum(manual_words("SYNOPSIS"), [])
+        tags = manual_words("OPTIONS", after="\n.TP\n")[1:]
+        with open(os.path.join(SOURCE, "README.md")) as f:
             readme = f.read()
-        for option, value in options:
-            with self.subTest(option=option):
-                shown = [synopsis[k:k + 2] for k, word in enumerate(synopsis) if word == option]
-                self.assertIn([option, value] if value else option, [s if value else s[0] for s in shown])
-                self.assertIn([option, value] if value else [option], [tag[:2] if value else tag[:1] for tag in tags])
-                line = next(line for line in usage.split(b"\n") if line.startswith(b"        " + option.encode()))
-                self.assertIn(b"\n" + line + b"\n", readme)
+        for line in lines:
+            with self.subTest(line=line):
+                shown = line.split(" - ")[0].split()  # the option, and the name of its value if it takes one
+                self.assertIn(shown, [synopsis[k:k + len(shown)] for k in range(len(synopsis))])
+                self.assertIn(shown, [tag[:len(shown)] for tag in tags])
+                self.assertIn("\n" + line + "\n", readme)
 
     def test_takes_lone_dash_as_drive(self):
         self.empty_card("-")

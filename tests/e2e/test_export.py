@@ -272,28 +272,21 @@ class FolderExportTest(ExportTestCase):
         for k in range(3):
             self.assertWhole(folder, k)
 
-
     @unittest.skipIf(os.geteuid() != 0, "handing files over needs root")
     def test_what_it_makes_under_sudo_belongs_to_the_user_and_nothing_else(self):
-        user = {"SUDO_UID": "4321", "SUDO_GID": "4322"}
-        owner = lambda path: (os.lstat(path).st_uid, os.lstat(path).st_gid)
-        made = self.folder()
-        kept = self.folder()
-        os.mkdir(kept)  # the user's own folder, not made by the run
-        archive = self.archive()
+        made, kept, archive = self.folder(), self.folder(), self.archive()
+        os.mkdir(kept)  # the user's own folder: the run makes only files in it
         hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
-        for args, limit in ((["-d", self.card, made], None), ([self.card, archive], None),
-                            (["-d", self.card, kept], 5 << 20)):  # the second file fails, kept as .part
-            status, out, err = run_with_threads(
-                2, args, env=dict(os.environ, **user),
-                preexec_fn=limit and (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard))))
-            self.assertEqual(status, 1 if limit else 0, err)
+        cut = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (5 << 20, hard))  # the second file fails
+        for args, limit, status in ((["-d", self.card, made], None, 0), ([self.card, archive], None, 0),
+                                    (["-d", self.card, kept], cut, 1)):
+            sudo = dict(os.environ, SUDO_UID="4321", SUDO_GID="4322")
+            self.assertEqual(run_with_threads(2, args, env=sudo, preexec_fn=limit)[0], status, args)
         self.assertEqual(sorted(os.listdir(kept)), [NAMES[0], NAMES[1] + ".part"])
-        created = [made, archive] + [os.path.join(made, name) for name in NAMES] + \
-                  [os.path.join(kept, name) for name in os.listdir(kept)]
-        self.assertEqual({path: owner(path) for path in created}, {path: (4321, 4322) for path in created})
-        self.assertEqual(owner(kept), (0, 0))
-        self.assertEqual(owner(self.card), (0, 0))
+        created = [made, archive, *(os.path.join(made, name) for name in NAMES),
+                   *(os.path.join(kept, name) for name in os.listdir(kept))]
+        owners = {path: (os.lstat(path).st_uid, os.lstat(path).st_gid) for path in [kept, *created]}
+        self.assertEqual(owners, {kept: (0, 0), **{path: (4321, 4322) for path in created}})
 
 
 class InvalidStartTimeTest(unittest.TestCase):

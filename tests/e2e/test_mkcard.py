@@ -162,9 +162,7 @@ class MkcardTest(unittest.TestCase):
                 self.assertEqual(result.returncode, 1)
                 self.assertIn("quilbex-mkcard:", result.stderr)
         for size in ("8X", "G", "-1", "99999999999G"):
-            with self.subTest(size=size):
-                result = self.mkcard("--size", size, self.path("c.img"), "rec:1")
-                self.assertEqual((result.returncode, "--size value" in result.stderr), (1, True), result.stderr)
+            self.assertIn("bad --size value", self.mkcard("--size", size, self.path("c.img"), "rec:1").stderr)
         result = self.mkcard(self.path("no/such/dir/c.img"), "rec:1")
         self.assertEqual(result.returncode, 1)
 

@@ -232,30 +232,6 @@ TEST(CommandLine, rejects_a_missing_or_invalid_value) {
     }
 }
 
-// The recorder's own letters keep reading the second character alone;
-// the added ones refuse what they would quietly drop, before anything runs.
-TEST(CommandLine, refuses_added_options_that_would_do_nothing) {
-    for (const auto& [words, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-             {{"-dg", "E:", "night"}, "Give options one at a time: -d -g"},
-             {{"E:", "out.zip", "-rl"}, "Give options one at a time: -r -l"},
-             {{"-sx", "15", "E:", "out.zip"}, "Give options one at a time: -s -x"},
-             {{"-s1", "E:", "out.zip"}, "Give options one at a time: -s -1"},
-             {{"-cx", "E:", "out.zip"}, "Give options one at a time: -c -x"},
-             {{"-Rx", "-h"}, "Give options one at a time: -R -x"},
-             {{"-z", "+01:00", "E:", "out.zip"}, "-z sets the time offset of GUANO metadata: add -g"},
-             {{"-l", "-z", "+01:00", "-d", "E:"}, "-z sets the time offset of GUANO metadata: add -g"}}) {
-        SCOPED_TRACE(words[0]);
-        const Parsed parsed = parse(words);
-        EXPECT_FALSE(parsed.usable);
-        EXPECT_FALSE(parsed.options.pairGiven);
-        EXPECT_EQ(parsed.out, "");
-        EXPECT_EQ(parsed.err, message + "\n");
-    }
-    // A stopping option before them is obeyed as it was.
-    EXPECT_EQ(parse({"-h", "-dg"}).err, usage);
-    EXPECT_TRUE(parse({"-z", "+01:00", "-v"}).usable);
-}
-
 TEST(CommandLine, stops_at_unknown_option) {
     const Parsed parsed = parse({"-x", "-h", "-v", "-y"});
     EXPECT_FALSE(parsed.usable);

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "export/progress.hpp"
 #include "export/rate_meter.hpp"
@@ -139,32 +138,6 @@ TEST(Progress, ended_live_line_stays_above_what_follows_down_to_the_summary) {
     live.progress.report(2, "b.wav", 6'000'000);
     live.progress.summarize();
     EXPECT_TRUE(live.memory.out().ends_with(last + "\r\n2 recordings, 10.0 MB in 0:02 (5.0 MB/s)\n"));
-}
-
-// Cut into pieces (-s), the files and the recordings they came from are
-// counted apart; whole recordings keep the one count.
-TEST(Progress, summary_counts_files_from_recordings_when_cut) {
-    struct Case {
-        bool piecesCut;
-        int32_t files;
-        int32_t recordings;
-        std::string summary;
-    };
-    for (const auto& c : std::vector<Case>{{false, 3, 3, "3 recordings, 4.0 MB in 0:02 (2.0 MB/s)"},
-                                           {true, 144, 66, "144 files from 66 recordings, 4.0 MB in 0:02 (2.0 MB/s)"},
-                                           {true, 1, 1, "1 file from 1 recording, 4.0 MB in 0:02 (2.0 MB/s)"}}) {
-        testing::CapturedConsole memory;
-        int64_t now = 0;
-        Progress progress(memory.console(), c.files, 4'000'000, Terminal{[] { return 200; }, [&now] { return now; }},
-                          c.piecesCut);
-        progress.begin(1, "a.wav");
-        progress.advance(4'000'000);
-        for (int32_t n = 1; n <= c.files; ++n) progress.report(n, "a.wav", 1);
-        for (int32_t k = 0; k < c.recordings; ++k) progress.endRecording();
-        now = 2000;
-        progress.summarize();
-        EXPECT_TRUE(memory.out().ends_with("\n" + c.summary + "\n")) << memory.out();
-    }
 }
 
 TEST(RateMeter, averages_the_last_seconds_and_falls_to_zero_when_bytes_stop) {
