@@ -6,6 +6,7 @@
 #include "app/options.hpp"
 #include "app/texts.hpp"
 #include "card/card_device.hpp"
+#include "card/sector_reader.hpp"
 #include "export/compressor_count.hpp"
 #include "export/export_recordings.hpp"
 #include "output/file_plan.hpp"
@@ -91,7 +92,7 @@ exporting::ExportStatus exportThrough(platform::Console& console, const platform
                                       const Options& options, const std::optional<report::Terminal>& terminal,
                                       card::CardDevice& card, const scan::ScanResult& scan,
                                       const output::FilePlan& plan, output::Destination& destination, bool opened,
-                                      exporting::ExportRescue& rescue) {
+                                      exporting::ExportResult& result) {
     exporting::ExportRequest request{scan.table,      card,
                                      destination,     plan,
                                      opened,          options.zipPath,
@@ -102,8 +103,7 @@ exporting::ExportStatus exportThrough(platform::Console& console, const platform
     request.progress = &progress;
     request.rescue = options.rescue;
     request.sectorSize = scan.sectorSize;
-    const auto result = exporting::exportRecordings(request, console, log);
-    rescue = result.rescue;
+    result = exporting::exportRecordings(request, console, log);
     return result.status;
 }
 
@@ -127,11 +127,11 @@ int exitStatus(platform::Console& console, exporting::ExportStatus status) {
 int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
                     const Checked& checked, const std::optional<report::Terminal>& terminal,
                     card::CardDevice& card, const scan::ScanResult& scan, const output::FilePlan& plan,
-                    exporting::ExportRescue& rescue) {
+                    exporting::ExportResult& result) {
     if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
     output::ZipDestination zip;
     const bool opened = exporting::openArchive(zip, options.zipPath, console);
-    const auto status = exportThrough(console, log, options, terminal, card, scan, plan, zip, opened, rescue);
+    const auto status = exportThrough(console, log, options, terminal, card, scan, plan, zip, opened, result);
     if (status == exporting::ExportStatus::addFailed) console.outLine("Error:: Can't add file to zip.");
     return exitStatus(console, status);
 }
@@ -140,11 +140,11 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
 // byte when its checks fail. A file cut short is named last.
 int exportToFolder(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
                    const std::optional<report::Terminal>& terminal, card::CardDevice& card,
-                   const scan::ScanResult& scan, const output::FilePlan& plan, exporting::ExportRescue& rescue) {
+                   const scan::ScanResult& scan, const output::FilePlan& plan, exporting::ExportResult& result) {
     const std::string folder = output::folderPath(options.zipPath);
     if (!output::folderReady(console, folder, plan, [&] { return confirmOverwrite(console); })) return failure;
     output::FolderDestination destination(folder);
-    const auto ended = exportThrough(console, log, options, terminal, card, scan, plan, destination, true, rescue);
+    const auto ended = exportThrough(console, log, options, terminal, card, scan, plan, destination, true, result);
     const int status = exitStatus(console, ended);
     if (!destination.keptPart().empty()) console.errLine(output::keptPartText(destination.keptPart()));
     return status;
@@ -167,22 +167,22 @@ std::optional<int> scanStatus(platform::Console& console, const scan::ScanResult
 // The status of the run from the end of the scan on.
 int exportFound(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
                 const Checked& checked, card::CardDevice& card, const scan::ScanResult& scan, int32_t start,
-                exporting::ExportRescue& rescue) {
+                exporting::ExportResult& result) {
     if (const auto status = scanStatus(console, scan)) return *status;
     const auto terminal = liveTerminal(options);
     const output::FilePlan plan(scan.table, planOptions(options));
-    const int status = options.folder ? exportToFolder(console, log, options, terminal, card, scan, plan, rescue)
+    const int status = options.folder ? exportToFolder(console, log, options, terminal, card, scan, plan, result)
                                       : exportToArchive(console, log, options, checked, terminal, card, scan, plan,
-                                                        rescue);
+                                                        result);
     if (status == success) reportElapsedTime(console, options, terminal.has_value(), start);
     return status;
 }
 
 // Ends a rescuing run with its report; a run that left sectors unread fails.
-int reportRescue(platform::Console& console, const scan::ScanResult& scan, const exporting::ExportRescue& exported,
-                 int status) {
+int reportRescue(platform::Console& console, const Options& options, const scan::ScanResult& scan,
+                 const exporting::ExportRescue& exported, int status) {
     report::RescueSummary summary{scan.table.recordingCount, exported, scan.rescue.unreadableOutside,
-                                     exported.stop};
+                                  exported.stop, options.secondsPerFile != 0};
     if (scan.interrupted) summary.stop = card::RescueStop::interrupted;
     if (summary.stop == card::RescueStop::none) summary.stop = scan.rescue.stop;
     report::printRescueReport(console, summary);
@@ -197,6 +197,13 @@ int listFound(platform::Console& console, const Options& options, const scan::Sc
     const report::CardListing listing = report::listCard(scan, plan);
     console.out(listing.text);
     return scan.unreadableHeaderBlocks.empty() ? success : failure;
+}
+
+// After a read of unreadable sectors ended the run: that -r reads past them.
+int hintRescue(platform::Console& console, const Options& options, const std::optional<card::ReadFailure>& failure,
+               int status) {
+    if (!options.rescue && failure && card::failedOnSectors(*failure)) console.errLine(rescueHintText);
+    return status;
 }
 
 int extract(platform::Console& console, const Options& options) {
@@ -220,10 +227,11 @@ int extract(platform::Console& console, const Options& options) {
 
     const auto scan = scan::readFileInfo(*card, console, log, options.drive, checked.cardSize,
                                          {&platform::interruptSignal(), options.rescue});
-    if (options.list) return listFound(console, options, scan);
-    exporting::ExportRescue exported;
+    if (options.list) return hintRescue(console, options, scan.readFailure, listFound(console, options, scan));
+    exporting::ExportResult exported;
     const int status = exportFound(console, log, options, checked, *card, scan, start, exported);
-    return options.rescue ? reportRescue(console, scan, exported, status) : status;
+    if (options.rescue) return reportRescue(console, options, scan, exported.rescue, status);
+    return hintRescue(console, options, scan.readFailure ? scan.readFailure : exported.readFailure, status);
 }
 
 }  // namespace

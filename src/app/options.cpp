@@ -58,6 +58,16 @@ void takeValue(int argc, const char* const* argv, int& index, platform::Console&
     walk.refuse();
 }
 
+// The letters of the options this tool adds to the recorder's own. Only the
+// second character of an option is read, so "-dg" would quietly be -d alone:
+// an argument that starts with one of these and goes on is refused instead.
+// A value comes as the next argument.
+constexpr std::string_view addedLetters = "rdsgzlcmnR";
+
+bool combinesAddedOptions(std::string_view argument) {
+    return argument.size() > 2 && addedLetters.find(argument[1]) != std::string_view::npos;
+}
+
 // Only the option's second character counts: -tV is -t, -help is -h.
 void takeOption(int argc, const char* const* argv, int& index, Options& options, platform::Console& console,
                 Walk& walk) {
@@ -119,8 +129,16 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, platf
         const std::string_view argument = argv[index];
         if (argument.size() == 1 || argument.empty() || argument[0] != '-')
             walk.positionals.push_back(index);
-        else
+        else if (combinesAddedOptions(argument)) {
+            console.errLine(combinedOptionsText(argument));
+            walk.refuse();
+        } else
             takeOption(argc, argv, index, options, console, walk);
+    }
+    // An offset without GUANO would change nothing.
+    if (walk.result && !walk.stop && options.utcOffsetMinutes && !options.guano) {
+        console.errLine(offsetWithoutGuanoText);
+        walk.refuse();
     }
     const size_t given = walk.positionals.size();
     if (walk.result && !walk.stop && (given == 2 || (options.list && given == 1))) {

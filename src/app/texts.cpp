@@ -36,6 +36,14 @@ const std::string_view usageText =
     "    quilbex E: C:\\temp\\out.zip\n";
 
 const std::string_view hintText = "Try 'quilbex -h' for help";
+const std::string_view offsetWithoutGuanoText = "-z sets the time offset of GUANO metadata: add -g";
+const std::string_view rescueHintText = "The card has unreadable sectors: run again with -r to read past them.";
+
+std::string combinedOptionsText(std::string_view argument) {
+    std::string text = "Give options one at a time:";
+    for (const char letter : argument.substr(1)) text += std::string(" -") + letter;
+    return text;
+}
 
 void printUsage(platform::Console& console) {
     // Every line ends with its own flush, as each is written on its own.

@@ -10,6 +10,13 @@ namespace quilbex::app {
 
 extern const std::string_view usageText;
 extern const std::string_view hintText;
+// -z given without -g.
+extern const std::string_view offsetWithoutGuanoText;
+// After a card read failed with a device error, when -r was not given.
+extern const std::string_view rescueHintText;
+
+// "Give options one at a time: -d -g" for the argument "-dg".
+std::string combinedOptionsText(std::string_view argument);
 
 // "Invalid value for -s: 1.5": an option's value as typed, empty when missing.
 std::string invalidValueText(char option, std::string_view value);

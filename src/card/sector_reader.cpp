@@ -4,6 +4,7 @@
 #include <string>
 
 #include "card/bit_order.hpp"
+#include "platform/raw_device.hpp"
 #include "platform/system_error.hpp"
 
 namespace quilbex::card {
@@ -25,6 +26,10 @@ std::optional<ReadFailure> readSectors(platform::RawDevice& device, std::span<st
 void reportReadFailure(Console& console, const ReadFailure& failure) {
     platform::printSystemError(console, failure.error);
     console.errLine("Read failed " + std::to_string(failure.reportedBytes));
+}
+
+bool failedOnSectors(const ReadFailure& failure) {
+    return failure.error != platform::endOfDataError() && !platform::meansCardGone(failure.error);
 }
 
 }  // namespace quilbex::card

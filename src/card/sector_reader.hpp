@@ -31,4 +31,8 @@ std::optional<ReadFailure> readSectors(platform::RawDevice& device, std::span<st
 // "Read failed N" on standard error.
 void reportReadFailure(Console& console, const ReadFailure& failure);
 
+// Whether the read failed on the card's sectors, which the rescue can read
+// past: not at the end of an image, nor because the card is gone.
+bool failedOnSectors(const ReadFailure& failure);
+
 }  // namespace quilbex::card

@@ -59,7 +59,10 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
     if (!readingStopped) reportRecordingRead(chunk.end, length_);
     const bool stored = begun_ && write(chunk) && destination_.finishFile(length_, crc_);
     rescue_.endFile();
-    if (chunk.endsRecording) rescue_.endRecording(stored && !readingStopped);
+    if (chunk.endsRecording) {
+        rescue_.endRecording(stored && !readingStopped);
+        progress_.endRecording();
+    }
     if (reason == Reason::readFailed) {
         outcome_.status = ExportStatus::readFailed;
         outcome_.readFailure = chunk.end.readFailure;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "card/card_device.hpp"
+#include "card/sector_reader.hpp"
 #include "deflate/deflate_choice.hpp"
 #include "export/progress_events.hpp"
 #include "export/rescue_tally.hpp"
@@ -54,6 +55,7 @@ struct ExportRequest {
 struct ExportResult {
     ExportStatus status = ExportStatus::completed;
     ExportRescue rescue;  // what the rescue met; nothing without it
+    std::optional<card::ReadFailure> readFailure;  // the read that ended it, with readFailed
 };
 
 // Makes the new archive the export writes into. False, with the message on

@@ -21,6 +21,8 @@ public:
 
     // After the n-th file (from 1) was read; length is the bytes of its entry.
     virtual void report(int32_t n, const std::string& name, uint64_t length) = 0;
+    // The last file of a recording was reported.
+    virtual void endRecording() = 0;
     // File n is being read from now on.
     virtual void begin(int32_t n, const std::string& name) = 0;
     // Bytes more of it were read.

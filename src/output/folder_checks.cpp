@@ -7,6 +7,7 @@
 #include "output/folder_texts.hpp"
 #include "platform/file_system.hpp"
 #include "platform/folder.hpp"
+#include "platform/ownership.hpp"
 
 namespace quilbex::output {
 namespace {
@@ -14,7 +15,12 @@ namespace {
 constexpr uint64_t largestFatFile = 0xFFFFFFFFu;
 
 struct Survey {
-    uint64_t bytes = 0;  // of every file; a file replaced is freed only at its rename
+    // The most the files ever take beyond the free room: a file replaced is
+    // freed only when its successor, written in full beside it, takes its
+    // name. So before file k is renamed, files 0 to k are new and k to the
+    // last old: the largest of (new bytes of 0..k) - (old bytes of 0..k-1).
+    uint64_t peakBytes = 0;
+    uint64_t replacedBytes = 0;  // of the old files the export replaces
     uint64_t largestBytes = 0;
     std::string largestName;
     bool anyExists = false;
@@ -23,14 +29,20 @@ struct Survey {
 Survey survey(const std::string& folder, const FilePlan& plan) {
     Survey result;
     const bool folderExists = platform::isDirectory(folder);
+    uint64_t newBytes = 0;
     plan.forEach([&](const PlannedFile& file) {
-        result.bytes += file.heading.plannedSize;
+        newBytes += file.heading.plannedSize;
+        result.peakBytes = std::max(result.peakBytes, newBytes - std::min(newBytes, result.replacedBytes));
         if (file.heading.plannedSize > result.largestBytes) {
             result.largestBytes = file.heading.plannedSize;
             result.largestName = file.heading.name;
         }
-        if (folderExists && !result.anyExists)
-            result.anyExists = platform::pathExists(pathInFolder(folder, file.heading.name));
+        if (folderExists) {
+            const std::string path = pathInFolder(folder, file.heading.name);
+            const uint64_t old = platform::regularFileBytes(path);
+            result.replacedBytes += old;
+            if (!result.anyExists) result.anyExists = old != 0 || platform::pathExists(path);
+        }
         return true;
     });
     return result;
@@ -51,9 +63,10 @@ bool fits(platform::Console& console, const std::string& folder, const Survey& f
         console.errLine(tooLargeForFatText(folder, files.largestName, files.largestBytes));
         return false;
     }
+    // The files replaced count as room, and as needed while they are held.
     const auto free = platform::freeSpace(where);
-    if (free && *free < files.bytes) {
-        console.errLine(notEnoughRoomText(folder, files.bytes, *free));
+    if (free && *free < files.peakBytes) {
+        console.errLine(notEnoughRoomText(folder, files.peakBytes + files.replacedBytes, *free + files.replacedBytes));
         return false;
     }
     return true;
@@ -62,8 +75,12 @@ bool fits(platform::Console& console, const std::string& folder, const Survey& f
 bool folderMade(platform::Console& console, const std::string& folder) {
     if (platform::isDirectory(folder)) return true;
     const auto error = platform::makeDirectory(folder);
-    if (error.any()) console.errLine(cannotMakeFolderText(folder, error));
-    return !error.any();
+    if (error.any()) {
+        console.errLine(cannotMakeFolderText(folder, error));
+        return false;
+    }
+    platform::handOver(folder);
+    return true;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "platform/archive_file.hpp"
+#include "platform/ownership.hpp"
 
 namespace quilbex::platform {
 
@@ -26,6 +27,7 @@ std::unique_ptr<ArchiveFile> ArchiveFile::create(const std::string& path, System
         error = SystemError::last();
         return nullptr;
     }
+    handOverHandle(fd);
     return std::unique_ptr<ArchiveFile>(new ArchiveFile(fd));
 }
 

@@ -17,6 +17,10 @@ SystemError makeDirectory(const std::string& path);
 // Whether anything is at the path: a file, a folder, a link (even to nowhere).
 bool pathExists(const std::string& path);
 
+// The disk's bytes that the regular file at the path takes, which replacing
+// it frees; 0 for anything else (a link is replaced as itself) or nothing.
+uint64_t regularFileBytes(const std::string& path);
+
 // Removes the file or link at the path; no error when nothing is there.
 SystemError removeFile(const std::string& path);
 

@@ -24,6 +24,13 @@ bool pathExists(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+uint64_t regularFileBytes(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
+    // Blocks of 512 bytes whatever the file system's own block size.
+    return static_cast<uint64_t>(info.st_blocks) * 512;
+}
+
 SystemError removeFile(const std::string& path) {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) return SystemError::last();
     return {};

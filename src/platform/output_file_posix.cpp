@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "platform/output_file.hpp"
+#include "platform/ownership.hpp"
 
 namespace quilbex::platform {
 namespace {
@@ -21,6 +22,7 @@ OutputFile::~OutputFile() { close(); }
 SystemError OutputFile::create(const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return SystemError::last();
+    handOverHandle(fd);
     handle_ = fd;
     length_ = 0;
     return {};

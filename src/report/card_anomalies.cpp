@@ -30,6 +30,16 @@ std::vector<int32_t> blocksIn(const scan::RecordingTable& table, int32_t k, cons
     return {from, to};
 }
 
+// "blocks 40-47 carry another start time (2024-05-01 21:00:14): left from
+// an earlier recording?"
+std::string foreignText(const scan::ForeignRun& run) {
+    const bool one = run.end - run.first == 1;
+    const std::string blocks = one ? "block " + std::to_string(run.first)
+                                   : "blocks " + std::to_string(run.first) + "-" + std::to_string(run.end - 1);
+    return blocks + (one ? " carries" : " carry") + " another start time (" +
+           formatStart(platform::decodeDosDateTime(run.startTime)) + "): left from an earlier recording?";
+}
+
 std::string blockList(const std::vector<int32_t>& blocks) {
     std::string text;
     for (const int32_t block : blocks) text += (text.empty() ? "" : ", ") + std::to_string(block);
@@ -79,6 +89,15 @@ private:
                        " without the magic: " + blockList(withoutMagic));
         for (const int32_t block : blocksIn(table_, k, scan_.unreadableHeaderBlocks))
             add(k, std::string(unreadableText) + std::to_string(block));
+        checkForeignRuns(k);
+    }
+
+    // The runs start inside the recording whose blocks they continue.
+    void checkForeignRuns(int32_t k) {
+        const auto& runs = scan_.foreignRuns;
+        auto run = std::lower_bound(runs.begin(), runs.end(), table_.firstBlock(k),
+                                    [](const scan::ForeignRun& r, int32_t block) { return r.first < block; });
+        for (; run != runs.end() && run->first < table_.endBlock(k); ++run) add(k, foreignText(*run));
     }
 
     // Unreadable header sectors in no recording name none.

@@ -7,9 +7,11 @@
 
 namespace quilbex::report {
 
-Progress::Progress(platform::Console& console, int32_t recordingCount, uint64_t totalBytes, Terminal terminal)
+Progress::Progress(platform::Console& console, int32_t recordingCount, uint64_t totalBytes, Terminal terminal,
+                   bool piecesCut)
     : console_(console), recordingCount_(recordingCount) {
     live_.emplace();
+    live_->piecesCut = piecesCut;
     live_->terminal = std::move(terminal);
     live_->totalBytes = totalBytes;
     live_->start = live_->terminal.milliseconds();
@@ -21,7 +23,7 @@ std::string Progress::counter(int32_t n) const {
 
 void Progress::report(int32_t n, const std::string& name, uint64_t length) {
     if (live_) {
-        ++live_->recordings;
+        ++live_->files;
         return;
     }
     if (verbose_) {
@@ -29,6 +31,10 @@ void Progress::report(int32_t n, const std::string& name, uint64_t length) {
         return;
     }
     rewrite("Adding " + counter(n) + ": " + name, lastProgressLength_);
+}
+
+void Progress::endRecording() {
+    if (live_) ++live_->recordings;
 }
 
 void Progress::begin(int32_t n, const std::string& name) {
@@ -61,7 +67,9 @@ void Progress::summarize() {
     if (!live_) return;
     endLine();
     const int64_t elapsed = live_->terminal.milliseconds() - live_->start;
-    console_.outLine(summaryText(live_->recordings, live_->bytesDone, elapsed));
+    const std::optional<int32_t> recordings =
+        live_->piecesCut ? std::optional<int32_t>(live_->recordings) : std::nullopt;
+    console_.outLine(summaryText(live_->files, recordings, live_->bytesDone, elapsed));
 }
 
 // The first line is drawn as the first bytes arrive. Bytes come a block at a
@@ -95,7 +103,8 @@ Progress makeProgress(platform::Console& console, const output::FilePlan& plan, 
                       bool verbose, const std::optional<Terminal>& terminal) {
     const auto fileCount = static_cast<int32_t>(plan.fileCount());
     if (!terminal) return {console, fileCount, zipPath, verbose};
-    return {console, fileCount, plan.totalBytes(), *terminal};
+    const bool piecesCut = plan.options().secondsPerFile != 0;
+    return {console, fileCount, plan.totalBytes(), *terminal, piecesCut};
 }
 
 }  // namespace quilbex::report

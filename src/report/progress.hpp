@@ -30,8 +30,10 @@ public:
     // The forms for output that is verbose or goes to no terminal.
     Progress(platform::Console& console, int32_t recordingCount, std::string zipPath, bool verbose)
         : console_(console), recordingCount_(recordingCount), zipPath_(std::move(zipPath)), verbose_(verbose) {}
-    // The live form, out of the total bytes of every recording's entry.
-    Progress(platform::Console& console, int32_t recordingCount, uint64_t totalBytes, Terminal terminal);
+    // The live form, out of the total bytes of every recording's entry. With
+    // piecesCut (-s) the summary counts the files and the recordings apart.
+    Progress(platform::Console& console, int32_t recordingCount, uint64_t totalBytes, Terminal terminal,
+             bool piecesCut);
 
     // Whether refresh() is worth calling while the export waits.
     bool live() const override { return live_.has_value(); }
@@ -42,6 +44,8 @@ public:
 
     // The calls below act in the live form only.
 
+    // The last file of a recording was reported: counted for the summary.
+    void endRecording() override;
     // Recording n is being read from now on.
     void begin(int32_t n, const std::string& name) override;
     // Bytes more of it were read; redraws the line when a refresh is due.
@@ -64,7 +68,9 @@ private:
         // recording or the summary must not draw it a second time.
         bool ended = false;
         uint64_t bytesDone = 0;
-        int32_t recordings = 0;  // reported so far
+        bool piecesCut = false;
+        int32_t files = 0;       // reported so far
+        int32_t recordings = 0;  // ended so far
         std::string head;        // "Adding [n/N]: name"; empty before the first recording
         RateMeter rate;
     };

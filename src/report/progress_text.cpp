@@ -58,9 +58,14 @@ std::string fitToWidth(const std::string& head, const std::vector<std::string>& 
     return line;
 }
 
-std::string summaryText(int32_t recordings, uint64_t bytes, int64_t milliseconds) {
+std::string summaryText(int32_t files, std::optional<int32_t> recordings, uint64_t bytes, int64_t milliseconds) {
     const double seconds = static_cast<double>(std::max<int64_t>(milliseconds, 1)) / 1000;
-    return std::to_string(recordings) + (recordings == 1 ? " recording, " : " recordings, ") + output::formatBytes(bytes) +
+    const auto count = [](int32_t n, const char* noun) {
+        return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+    };
+    const std::string counted =
+        recordings ? count(files, "file") + " from " + count(*recordings, "recording") : count(files, "recording");
+    return counted + ", " + output::formatBytes(bytes) +
            " in " + formatDuration(milliseconds / 1000) + " (" +
            formatRate(static_cast<double>(bytes) / seconds) + ")";
 }

@@ -31,7 +31,8 @@ size_t lineRoom(int columns);
 // fit in lineRoom(columns); a head too long is cut.
 std::string fitToWidth(const std::string& head, const std::vector<std::string>& fields, int columns);
 
-// "12 recordings, 7.5 GB in 1:25 (88 MB/s)".
-std::string summaryText(int32_t recordings, uint64_t bytes, int64_t milliseconds);
+// "12 recordings, 7.5 GB in 1:25 (88 MB/s)"; when the recordings were cut
+// into pieces, "144 files from 66 recordings, 1.3 GB in 0:44 (29 MB/s)".
+std::string summaryText(int32_t files, std::optional<int32_t> recordings, uint64_t bytes, int64_t milliseconds);
 
 }  // namespace quilbex::report

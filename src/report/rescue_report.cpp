@@ -23,7 +23,8 @@ std::string summaryLine(const RescueSummary& summary) {
     uint64_t zeroFilled = 0;
     for (const auto& recording : summary.exported.damaged) zeroFilled += recording.unreadableBytes;
     std::string line = "Rescue: " + std::to_string(summary.exported.storedWhole) + " of " +
-                       std::to_string(summary.found) + " files exported; " + std::to_string(zeroFilled) +
+                       std::to_string(summary.found) + (summary.piecesCut ? " recordings" : " files") +
+                       " exported; " + std::to_string(zeroFilled) +
                        " unreadable bytes zero-filled";
     if (summary.unreadableOutside != 0)
         line += "; " + std::to_string(summary.unreadableOutside) + " unreadable bytes outside the files";

@@ -17,6 +17,9 @@ struct RescueSummary {
     exporting::ExportRescue exported;
     uint64_t unreadableOutside = 0;  // header sectors the scan could not read, in no recording
     card::RescueStop stop = card::RescueStop::none;
+    // Cut into pieces (-s): the count of those stored whole then says
+    // "recordings", as the files are more.
+    bool piecesCut = false;
 
     // Whether any sector stayed unreadable: the run then ends with status 1.
     bool anyUnreadable() const;

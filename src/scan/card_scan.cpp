@@ -46,6 +46,7 @@ private:
     void reportFailedSeek(const Position& at) const;
     void classify(const BlockHeader& header, int32_t index);
     bool opensAfterUnreadableStart(const BlockHeader& header, int32_t index);
+    void noteForeign(int32_t index, uint32_t startTime);
 
     card::CardDevice& card_;
     platform::Console& console_;
@@ -143,10 +144,20 @@ void Walk::classify(const BlockHeader& header, int32_t index) {
     if (table.recordingCount == 0 && header.sequenceNumber == 0)
         result_.rescue.unreadableOutside += unreadableSinceMagic_;
     if (table.recordingCount > 0 || header.sequenceNumber == 0) unreadableSinceMagic_ = 0;
-    if (header.sequenceNumber == 0)
+    if (header.sequenceNumber == 0) {
         table.open(index, header.startTime);
+        return;
+    }
+    table.extendTo(index + 1);
+    if (table.recordingCount > 0 && header.startTime != table.startTimes.back()) noteForeign(index, header.startTime);
+}
+
+void Walk::noteForeign(int32_t index, uint32_t startTime) {
+    auto& runs = result_.foreignRuns;
+    if (!runs.empty() && runs.back().end == index && runs.back().startTime == startTime)
+        runs.back().end = index + 1;
     else
-        table.extendTo(index + 1);
+        runs.push_back({index, index + 1, startTime});
 }
 
 // A block that continues a recording from its first block, just after a

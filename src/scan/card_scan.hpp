@@ -21,6 +21,15 @@ struct ScanRescue {
     card::RescueStop stop = card::RescueStop::none;
 };
 
+// Blocks [first, end) that continue a recording but carry another start
+// time, the same in each: the recorder wrote them for an older recording, on
+// a card reused without erasing.
+struct ForeignRun {
+    int32_t first = 0;
+    int32_t end = 0;
+    uint32_t startTime = 0;  // MS-DOS, as their headers have it
+};
+
 struct ScanResult {
     RecordingTable table;
     int32_t badBlockCount = 0;
@@ -35,6 +44,10 @@ struct ScanResult {
     // recording's bounds they lie in it. Neither outgrows the walk's limits.
     std::vector<int32_t> blocksWithoutMagic;
     std::vector<int32_t> unreadableHeaderBlocks;
+    // Ascending and apart: the blocks with the magic after a recording's
+    // first whose start time is not the recording's. They lie in the
+    // recording all the same; the export keeps them, the listing names them.
+    std::vector<ForeignRun> foreignRuns;
 };
 
 struct WalkOptions {

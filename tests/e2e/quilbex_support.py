@@ -19,6 +19,8 @@ import unittest
 
 BLOCK = 4 * 1024 * 1024
 HINT = b"Try 'quilbex -h' for help\n"
+# After a read that failed on the card's sectors, without -r.
+RESCUE_HINT = b"The card has unreadable sectors: run again with -r to read past them.\n"
 PROMPT = b"Overwrite existing file? (y/n): "
 USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
          b"\n"

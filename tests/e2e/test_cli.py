@@ -13,6 +13,18 @@ import unittest
 from quilbex_support import HINT, PROMPT, USAGE, binary, file_state, make_card, run, temp_dir
 
 VERSION_PREFIX = b"quilbex v.2.2.3b ("
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+
+
+
+def manual_words(title, after="\n"):
+    """The words, as set, of each line of a section of the manual page that
+    follows `after` (a .TP for the tags of OPTIONS): macros, quotes,
+    brackets, bars and commas dropped, and "\\(+-" read as "+"."""
+    with open(os.path.join(SOURCE, "doc", "quilbex.1")) as f:
+        section = f.read().split(f".SH {title}\n", 1)[1].split("\n.SH ", 1)[0]
+    return [re.sub(r'[][|,"]', " ", re.sub(r"^\.[A-Z]+ ?", "", part.split("\n")[0]).replace("\\-", "-")
+                   .replace("\\(+-", "+")).split() for part in section.split(after)]
 
 
 def zlib_version():
@@ -60,6 +72,19 @@ class OptionTest(CliTestCase):
         for word, letter in (("-x", "x"), ("--help", "-"), ("-H", "H"), ("-T", "T"), ("-I", "I"), ("-xv", "x")):
             with self.subTest(word=word):
                 self.assertRun([word], 1, err=f"Unknown option: {letter}\n".encode() + HINT)
+
+    def test_refuses_added_options_that_would_do_nothing_before_reading_the_card(self):
+        card, archive = self.empty_card(), self.path("out.zip")
+        alone = b"Give options one at a time: "
+        for args, line in ((["-dg", card, self.path("night")], alone + b"-d -g"), (["-rl", card], alone + b"-r -l"),
+                           (["-sx", "4", card, archive], alone + b"-s -x"), (["-s1", card, archive], alone + b"-s -1"),
+                           (["-cx", card, archive], alone + b"-c -x"), ([card, "-Rx", "-h"], alone + b"-R -x"),
+                           (["-l", "-z", "+02:00", card], b"-z sets the time offset of GUANO metadata: add -g")):
+            with self.subTest(args=args):
+                self.assertRun(args, 1, err=line + b"\n" + HINT)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["card.img"])
+        # The recorder's own letters still read only the second character.
+        self.assertEqual(run(["-tV", card, archive]), run(["-t", card, archive]))
 
     def test_stops_at_unknown_option(self):
         self.assertRun(["-x", "-y", "-h", "-v"], 1, err=b"Unknown option: x\n" + HINT)
@@ -110,6 +135,21 @@ class OptionTest(CliTestCase):
         status, out, err = run(["-i", self.path("missing.img")])
         self.assertEqual((status, err), (0, b""))
         self.assertIn(os.strerror(errno.ENOENT).encode(), out)
+
+    def test_manual_and_readme_show_every_option_of_the_usage(self):
+        status, _, usage = run(["-h"])
+        lines = re.findall(r"^        -.*$", usage.decode(), re.M)
+        self.assertEqual((status, len(lines) > 2), (0, True), usage)
+        synopsis = sum(manual_words("SYNOPSIS"), [])
+        tags = manual_words("OPTIONS", after="\n.TP\n")[1:]
+        with open(os.path.join(SOURCE, "README.md")) as f:
+            readme = f.read()
+        for line in lines:
+            with self.subTest(line=line):
+                shown = line.split(" - ")[0].split()  # the option, and the name of its value if it takes one
+                self.assertIn(shown, [synopsis[k:k + len(shown)] for k in range(len(synopsis))])
+                self.assertIn(shown, [tag[:len(shown)] for tag in tags])
+                self.assertIn("\n" + line + "\n", readme)
 
     def test_takes_lone_dash_as_drive(self):
         self.empty_card("-")

@@ -11,6 +11,7 @@ Needs QUILBEX_BIN and QUILBEX_MKCARD."""
 import io
 import os
 import re
+import resource
 import shutil
 import subprocess
 import tempfile
@@ -28,8 +29,8 @@ NAMES = ["wav0000_2017_03_05__14_07_32.wav", "wav0001_2017_03_05__14_08_32.wav",
          "wav0002_2017_03_05__14_09_32.wav"]
 
 
-def run_with_threads(threads, args, **kwargs):
-    env = dict(os.environ, QUILBEX_THREADS=str(threads))
+def run_with_threads(threads, args, env=None, **kwargs):
+    env = dict(env or os.environ, QUILBEX_THREADS=str(threads))
     result = subprocess.run([binary("QUILBEX_BIN"), *args], env=env, capture_output=True, timeout=300,
                             check=False, **kwargs)
     return result.returncode, result.stdout, result.stderr
@@ -270,6 +271,22 @@ class FolderExportTest(ExportTestCase):
         self.assertEqual(sorted(os.listdir(folder)), NAMES)
         for k in range(3):
             self.assertWhole(folder, k)
+
+    @unittest.skipIf(os.geteuid() != 0, "handing files over needs root")
+    def test_what_it_makes_under_sudo_belongs_to_the_user_and_nothing_else(self):
+        made, kept, archive = self.folder(), self.folder(), self.archive()
+        os.mkdir(kept)  # the user's own folder: the run makes only files in it
+        hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
+        cut = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (5 << 20, hard))  # the second file fails
+        for args, limit, status in ((["-d", self.card, made], None, 0), ([self.card, archive], None, 0),
+                                    (["-d", self.card, kept], cut, 1)):
+            sudo = dict(os.environ, SUDO_UID="4321", SUDO_GID="4322")
+            self.assertEqual(run_with_threads(2, args, env=sudo, preexec_fn=limit)[0], status, args)
+        self.assertEqual(sorted(os.listdir(kept)), [NAMES[0], NAMES[1] + ".part"])
+        created = [made, archive, *(os.path.join(made, name) for name in NAMES),
+                   *(os.path.join(kept, name) for name in os.listdir(kept))]
+        owners = {path: (os.lstat(path).st_uid, os.lstat(path).st_gid) for path in [kept, *created]}
+        self.assertEqual(owners, {kept: (0, 0), **{path: (4321, 4322) for path in created}})
 
 
 class InvalidStartTimeTest(unittest.TestCase):

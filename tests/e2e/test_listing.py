@@ -30,6 +30,13 @@ ANOMALIES = [
     ((f"rec:1@{NO_DATE}", "rec:1", "junk:1"),
      [b"recording 0 (wav0000_2017_00_05__14_07_32.wav): invalid start date"]),
     (("rec:1", "rec:1", "junk:1"), []),  # one recording right after the other is no overlap
+    # A card reused without erasing: blocks of older recordings after a newer one.
+    (("rec:2@2017-03-05T21:00:00", "blk:2@2017-03-05T14:07:32", "blk:3@2017-03-05T14:07:32",
+      "blk:4@2017-03-05T14:07:32", "blk:9@2017-03-01T10:00:00", "rec:1@2017-03-06T01:00:00", "junk:1"),
+     [b"recording 0 (wav0000_2017_03_05__21_00_00.wav): blocks 2-4 carry another start time (2017-03-05 14:07:32): "
+      b"left from an earlier recording?",
+      b"recording 0 (wav0000_2017_03_05__21_00_00.wav): block 5 carries another start time (2017-03-01 10:00:00): "
+      b"left from an earlier recording?"]),
 ]
 
 

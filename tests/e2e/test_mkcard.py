@@ -161,6 +161,8 @@ class MkcardTest(unittest.TestCase):
                 result = self.mkcard(self.path("c.img"), item)
                 self.assertEqual(result.returncode, 1)
                 self.assertIn("quilbex-mkcard:", result.stderr)
+        for size in ("8X", "G", "-1", "99999999999G"):
+            self.assertIn("bad --size value", self.mkcard("--size", size, self.path("c.img"), "rec:1").stderr)
         result = self.mkcard(self.path("no/such/dir/c.img"), "rec:1")
         self.assertEqual(result.returncode, 1)
 
@@ -180,6 +182,9 @@ class MkcardTest(unittest.TestCase):
             (["--size", str(BLOCK + BLOCK // 2), "rec:3"], BLOCK + BLOCK // 2, [(0, 1)]),
             (["--size", "1000", "rec:1"], 1000, []),
             (["--size", str(5 * BLOCK + 7), "rec:1", "junk:1"], 5 * BLOCK + 7, [(0, 1)]),
+            (["--size", "1G", "rec:1"], 1 << 30, [(0, 1)]),
+            (["--size=12M", "--trailing", "64K", "rec:2"], 12 << 20, [(0, 2)]),
+            (["--size", "b3", "rec:1"], 3 * BLOCK, [(0, 1)]),
         ]
         for args, length, spans in cases:
             with self.subTest(args=args):

@@ -18,7 +18,7 @@ import unittest
 import zipfile
 
 import cardrig
-from quilbex_support import binary, file_state, run, temp_dir
+from quilbex_support import RESCUE_HINT, binary, file_state, run, temp_dir
 
 BLOCK = cardrig.BLOCK_BYTES
 SECTOR = 512
@@ -143,7 +143,7 @@ class ScanReadFailureTest(FaultTestCase):
 
     def assertScanFailed(self, status, out, err, error_text):
         self.assertEqual(status, 1)
-        self.assertEqual(err, b"Read failed 0\n")
+        self.assertEqual(err, b"Read failed 0\n" + RESCUE_HINT)
         self.assertTrue(out.endswith(b"...\n\n" + error_text + b"\n"), out)
         self.assertNotIn(b"Adding", out)
 
@@ -179,7 +179,8 @@ class ScanReadFailureTest(FaultTestCase):
         self.assertFalse(os.path.lexists(self.archive), "an archive was written")
 
     def test_end_of_data_on_served_file_is_a_failed_read(self):
-        # Reads of the served file at the offset return 0 bytes, no error.
+        # Reads of the served file at the offset return 0 bytes, no error:
+        # the end of an image, which -r would not read past, gets no hint.
         card = self.card(*self.ITEMS)
         with self.serve(card, False, eof_at=2 * BLOCK) as drive:
             status, out, err = run(["-V", drive, self.archive], timeout=TIMEOUT)
@@ -204,7 +205,7 @@ class ExportReadFailureTest(FaultTestCase):
 
     def assertExportFailed(self, status, out, err):
         self.assertEqual(status, 1)
-        self.assertEqual(err, b"Read failed 0\n")
+        self.assertEqual(err, b"Read failed 0\n" + RESCUE_HINT)
         self.assertTrue(out.endswith(b"\n\n" + EIO_TEXT + b"\n"), out)
 
     def test_failed_read_keeps_completed_and_partial_recordings(self):

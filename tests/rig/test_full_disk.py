@@ -26,7 +26,7 @@ import subprocess
 import unittest
 import zipfile
 
-from quilbex_support import binary, make_card, run, temp_dir
+from quilbex_support import PROMPT, binary, make_card, run, temp_dir
 from test_faulty_card import Card, read_entries, wav_data
 
 TIMEOUT = 120
@@ -107,6 +107,19 @@ class FullDiskTest(FullDiskTestCase):
         self.assertEqual((status, err), (1, b"Not enough room in %s: %.1f MB needed, 8.4 MB free\n"
                                          % (folder.encode(), needed)), out)
         self.assertNothingWrittenElsewhere(archive_expected=False)
+
+
+class ReplacedFilesTest(FullDiskTestCase):
+    # Room for four files of one block, not for six.
+    MOUNT_OPTIONS = "size=17m"
+
+    def test_folder_export_run_again_counts_the_files_it_replaces_as_room(self):
+        card = make_card(os.path.join(self.dir, "three.img"), "rec:1x3", "junk:1", payload="sparse")
+        folder = os.path.join(self.mountpoint, "night-1")
+        self.assertEqual(run(["-d", card, folder], cwd=self.cwd)[0], 0)
+        # Each old file is freed as its successor takes its name: one at a time is held beside the new ones.
+        status, out, err = run(["-d", card, folder], stdin=b"y\n", cwd=self.cwd, timeout=TIMEOUT)
+        self.assertEqual((status, err, out.count(PROMPT), len(os.listdir(folder))), (0, b"", 1, 3), out)
 
 
 @unittest.skipIf(SKIP_REASON or not (shutil.which("fusefat") and shutil.which("mkfs.vfat")),

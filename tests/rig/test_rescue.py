@@ -18,7 +18,7 @@ import unittest
 import zipfile
 
 import cardrig
-from quilbex_support import read_guano, run
+from quilbex_support import RESCUE_HINT, read_guano, run
 from test_faulty_card import (BLOCK, EIO_TEXT, HEADER_BYTES, PAYLOAD_PER_BLOCK, MiB, SECTOR, SKIP_REASON, TIMEOUT,
                               FaultTestCase, progress_lines, read_entries, wav_data)
 
@@ -120,7 +120,7 @@ class RescueTest(FaultTestCase):
         self.assertTrue(self.archive_bytes() == one_compressor, "the archive differs for 1 and 4 compressors")
 
         status, out, err = self.run_card(card, ["-V"], fail=[bad])
-        self.assertEqual((status, err), (1, b"Read failed 0\n"), "without -r the read failure ends the run")
+        self.assertEqual((status, err), (1, b"Read failed 0\n" + RESCUE_HINT), "without -r the read failure ends the run")
         self.assertTrue(out.endswith(b"\n\n" + EIO_TEXT + b"\n"), out)
         self.assertEqual(len(read_entries(self.archive)), 2)
 
@@ -149,7 +149,8 @@ class RescueTest(FaultTestCase):
         damaged = {6: "wav0001_2017_03_05__14_08_38.wav", 9: "wav0001_2017_03_05__14_08_41.wav"}
         self.assertEqual((status, err), (1, b"".join(b"Damaged file: %s, 512 unreadable bytes in 1 place\n" %
                                                      name.encode() for name in damaged.values()) +
-                                         b"Rescue: 3 of 3 files exported; 1024 unreadable bytes zero-filled\n"), out)
+                                         b"Rescue: 3 of 3 recordings exported; 1024 unreadable bytes zero-filled\n"),
+                         out)
         with zipfile.ZipFile(self.archive) as archive:
             pieces = [name for name in archive.namelist() if name.startswith("wav0001_")]
             self.assertEqual(len(pieces), 17)
@@ -168,7 +169,7 @@ class RescueTest(FaultTestCase):
         self.assertCompleteEntry(entries[2], card, 2)
 
         status, out, err = self.run_card(card, [], fail=[header])
-        self.assertEqual((status, err), (1, b"Read failed 0\n"), "without -r the scan fails")
+        self.assertEqual((status, err), (1, b"Read failed 0\n" + RESCUE_HINT), "without -r the scan fails")
         self.assertFalse(os.path.lexists(self.archive), "an archive was written")
 
     def test_lists_an_unreadable_header_sector_reading_no_payload(self):
@@ -214,6 +215,9 @@ class RescueTest(FaultTestCase):
         self.assertEqual(len(entries), 2)
         self.assertCompleteEntry(entries[0], card, 0)
         self.assertPartialEntry(entries[1], card, 1, at_least=0, at_most=0)
+        # -r would not bring a card back: no hint to use it.
+        status, _, err = self.run_card(card, ["-V"], via_loop=False, gone_at=gone_at)
+        self.assertEqual((status, err), (1, b"Read failed 0\n"))
 
 
 if __name__ == "__main__":

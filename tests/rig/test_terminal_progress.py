@@ -145,6 +145,15 @@ class TerminalProgressTest(unittest.TestCase):
     def test_narrow_terminal_gets_lines_that_fit(self):
         self.run_throttled(60)
 
+    def test_summary_counts_files_and_recordings_apart_when_cut(self):
+        card = make_card(os.path.join(self.dir, "cut.img"), "rec:2", "rec:1", "junk:1", payload="sparse")
+        for args, counted in (([], "2 recordings"), (["-s", "4"], "5 files from 2 recordings")):
+            with self.subTest(args=args):
+                run = run_on_terminal([*args, card, "out.zip"], 200, self.dir)
+                self.assertEqual((run.status, run.err), (0, b""), run.text)
+                self.assertRegex(run.text, r"\r\n" + counted + r", 12\.6 MB in 0:\d\d \([\d.]+ MB/s\)\r\n$")
+                os.remove(os.path.join(self.dir, "out.zip"))
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -2,11 +2,19 @@
 
 #include <string_view>
 
+#include "byte_value.hpp"
 #include "error.hpp"
 
 namespace mkcard {
 
 namespace {
+
+// Byte values as the card server takes them: "1234", "64K", "3M", "8G"
+// (binary units) or "bN" for N blocks.
+std::uint64_t parse_bytes(std::string_view text, std::string_view what) {
+    if (const auto value = cardfs::parse_byte_value(text)) return *value;
+    throw Error("bad " + std::string(what) + " '" + std::string(text) + "'");
+}
 
 // Walks argv, handing out option values given either as "--opt=v" or "--opt v".
 class ArgCursor {
@@ -47,8 +55,8 @@ bool apply_flag(std::string_view name, Options& opt) {
 void apply_valued(std::string_view name, std::string_view v, Options& opt) {
     if (name == "--seed") opt.seed = parse_count(v, "--seed value");
     else if (name == "--payload") opt.payload = parse_payload(v);
-    else if (name == "--trailing") opt.trailing = parse_count(v, "--trailing value");
-    else if (name == "--size") opt.size = parse_count(v, "--size value");
+    else if (name == "--trailing") opt.trailing = parse_bytes(v, "--trailing value");
+    else if (name == "--size") opt.size = parse_bytes(v, "--size value");
     else if (name == "--payload-out") opt.payload_out = std::string(v);
     else throw Error("unknown option '" + std::string(name) + "' (try -h)");
 }
@@ -116,6 +124,8 @@ options:
   --junk-noise         fill junk blocks and trailing bytes with seeded noise
   --trailing BYTES     append BYTES bytes after the last whole block
   --size BYTES         cut or extend the image to exactly BYTES bytes
+                       (BYTES: 1234, 64K, 3M, 8G in binary units, or bN for
+                       N blocks of 4 MiB)
   --payload-out FILE   also write the logical payload of every recording
   --list               print "index first_block end_block start_time_hex"
                        for every recording on the card

@@ -192,12 +192,12 @@ TEST(CommandLine, takes_the_analysis_options_and_their_values) {
     for (const auto& c : std::vector<Case>{
              {{"E:", "out.zip"}, false, 0, false, std::nullopt},
              {{"-d", "-s", "15", "-g", "E:", "night-1/"}, true, 15, true, std::nullopt},
-             {{"-s1", "86400", "E:", "out.zip"}, false, 86400, false, std::nullopt},
-             {{"-s", "1", "-z", "+00:00", "E:", "out.zip"}, false, 1, false, 0},
-             {{"-z", "-05:00", "E:", "out.zip", "-gx"}, false, 0, true, -300},
-             {{"E:", "-z", "+14:00", "out.zip"}, false, 0, false, 14 * 60},
-             {{"E:", "-z", "-12:00", "out.zip"}, false, 0, false, -12 * 60},
-             {{"E:", "-z", "+05:45", "out.zip"}, false, 0, false, 5 * 60 + 45}}) {
+             {{"-s", "86400", "E:", "out.zip"}, false, 86400, false, std::nullopt},
+             {{"-s", "1", "-z", "+00:00", "-g", "E:", "out.zip"}, false, 1, true, 0},
+             {{"-z", "-05:00", "E:", "out.zip", "-g"}, false, 0, true, -300},
+             {{"-g", "E:", "-z", "+14:00", "out.zip"}, false, 0, true, 14 * 60},
+             {{"-g", "E:", "-z", "-12:00", "out.zip"}, false, 0, true, -12 * 60},
+             {{"-g", "E:", "-z", "+05:45", "out.zip"}, false, 0, true, 5 * 60 + 45}}) {
         SCOPED_TRACE(c.words[0] + " " + c.words[1]);
         const Parsed parsed = parse(c.words);
         EXPECT_TRUE(parsed.usable);

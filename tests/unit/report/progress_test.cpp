@@ -55,7 +55,8 @@ struct LiveProgress {
     testing::CapturedConsole memory;
     int columns = 200;
     int64_t now = 0;
-    Progress progress{memory.console(), 2, 10'000'000, Terminal{[this] { return columns; }, [this] { return now; }}};
+    Progress progress{memory.console(), 2, 10'000'000, Terminal{[this] { return columns; }, [this] { return now; }},
+                      false};
 };
 
 std::string blanks(const std::string& line) { return std::string(line.size(), ' '); }
