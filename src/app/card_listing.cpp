@@ -5,13 +5,17 @@
 #include <optional>
 #include <string_view>
 
-#include "app/card_anomalies.hpp"
-#include "app/listing_time.hpp"
+#include "report/card_anomalies.hpp"
+#include "report/listing_time.hpp"
 #include "export/progress_text.hpp"
 #include "output/piece_time.hpp"
 
 namespace quilbex::app {
 namespace {
+
+using report::centisecondsOf;
+using report::formatLength;
+using report::formatStart;
 
 constexpr size_t columnCount = 5;
 using Row = std::array<std::string, columnCount>;
@@ -95,9 +99,9 @@ std::string summary(int32_t recordings, const output::FilePlan& plan) {
 }  // namespace
 
 CardListing listCard(const scan::ScanResult& scan, const output::FilePlan& plan) {
-    const CardAnomalies anomalies = findAnomalies(scan);
+    const report::CardAnomalies anomalies = report::findAnomalies(scan);
     CardListing listing{table(plan)};
-    for (const std::string& line : anomalies.lines) listing.text += line + "\n";
+    for (const report::Anomaly& anomaly : anomalies.found) listing.text += anomaly.line + "\n";
     listing.text += summary(scan.table.recordingCount, plan);
     return listing;
 }

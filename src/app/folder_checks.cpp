@@ -83,10 +83,11 @@ bool isFatFileSystem(std::string_view name) {
            lower == "fat32";
 }
 
-bool folderReady(platform::Console& console, const std::string& folder, const output::FilePlan& plan) {
+bool folderReady(platform::Console& console, const std::string& folder, const output::FilePlan& plan,
+                 bool alsoReplaced) {
     const Survey files = survey(folder, plan);
     if (!fits(console, folder, files)) return false;
-    if (files.anyExists && !confirmOverwrite(console)) return false;
+    if ((files.anyExists || alsoReplaced) && !confirmOverwrite(console)) return false;
     return folderMade(console, folder);
 }
 

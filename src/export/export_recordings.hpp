@@ -55,6 +55,7 @@ struct ExportRequest {
 struct ExportResult {
     ExportStatus status = ExportStatus::completed;
     ExportRescue rescue;  // what the rescue met; nothing without it
+    uint64_t filesStored = 0;  // whole, not cut short where the reading stopped
 };
 
 // Makes the new archive the export writes into. False, with the message on

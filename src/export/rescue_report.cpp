@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <string>
 
-
 namespace quilbex::exporting {
 namespace {
 
@@ -77,10 +76,16 @@ void RescueTally::endRecording(bool storedWhole) {
 
 bool RescueSummary::anyUnreadable() const { return unreadableOutside != 0 || !exported.damaged.empty(); }
 
-void printRescueReport(platform::Console& console, const RescueSummary& summary) {
+std::vector<std::string> rescueReportLines(const RescueSummary& summary) {
+    std::vector<std::string> lines;
     for (const auto& file : summary.exported.damaged)
-        console.errLine("Damaged file: " + file.name + ", " + unreadable(file.unreadableBytes, file.places));
-    console.errLine(summaryLine(summary));
+        lines.push_back("Damaged file: " + file.name + ", " + unreadable(file.unreadableBytes, file.places));
+    lines.push_back(summaryLine(summary));
+    return lines;
+}
+
+void printRescueReport(platform::Console& console, const RescueSummary& summary) {
+    for (const std::string& line : rescueReportLines(summary)) console.errLine(line);
 }
 
 }  // namespace quilbex::exporting

@@ -74,7 +74,9 @@ struct RescueSummary {
     bool anyUnreadable() const;
 };
 
-// One line per damaged recording, then the summary, on standard error.
+// One line per damaged recording, then the summary, without their newlines.
+std::vector<std::string> rescueReportLines(const RescueSummary& summary);
+// The same lines on standard error.
 void printRescueReport(platform::Console& console, const RescueSummary& summary);
 
 }  // namespace quilbex::exporting

@@ -1,9 +1,9 @@
-#include "app/listing_time.hpp"
+#include "report/listing_time.hpp"
 
 #include "platform/console.hpp"
 #include "wav/wav_header.hpp"
 
-namespace quilbex::app {
+namespace quilbex::report {
 
 std::string formatStart(const platform::CalendarTime& time) {
     return platform::formatText("%04d-%02d-%02d %02d:%02d:%02d", time.year, time.month, time.day, time.hour,
@@ -23,4 +23,4 @@ std::string formatLength(uint64_t centiseconds) {
                                 static_cast<unsigned>(centiseconds % 100));
 }
 
-}  // namespace quilbex::app
+}  // namespace quilbex::report

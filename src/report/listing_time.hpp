@@ -7,7 +7,7 @@
 
 #include "platform/dos_time.hpp"
 
-namespace quilbex::app {
+namespace quilbex::report {
 
 // "2017-03-05 14:07:32", from the fields as they stand, valid or not.
 std::string formatStart(const platform::CalendarTime& time);
@@ -18,4 +18,4 @@ uint64_t centisecondsOf(uint64_t payloadBytes);
 // "0:00:10.92": h:mm:ss.ss.
 std::string formatLength(uint64_t centiseconds);
 
-}  // namespace quilbex::app
+}  // namespace quilbex::report
