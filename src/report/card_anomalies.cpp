@@ -88,8 +88,8 @@ private:
             const bool inside = table_.recordingCount > 0 && block >= table_.firstBlock(0) &&
                                 block < table_.endBlock(table_.recordingCount - 1);
             if (!inside)
-                found_.found.push_back(
-                    {-1, AnomalyKind::damage, std::string(unreadableText) + std::to_string(block) + ", in no recording"});
+                found_.found.push_back({-1, AnomalyKind::damage,
+                                        std::string(unreadableText) + std::to_string(block) + ", in no recording"});
         }
     }
 

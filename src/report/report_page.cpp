@@ -1,5 +1,6 @@
 #include "report/report_page.hpp"
 
+#include <algorithm>
 #include <string_view>
 
 #include "export/progress_text.hpp"
@@ -52,12 +53,17 @@ void writeHeading(const ReportInput& input, const PageSink& sink) {
 
 void writeTimeline(const ReportInput& input, const CardAnomalies& anomalies, const PageSink& sink) {
     sink("<h2>The nights, noon to noon</h2>\n");
-    const uint64_t undated = writeNightTimeline(input.scan.table, barKinds(input, anomalies), sink);
-    sink("<p class=\"key\"><span class=\"plain\"></span>recording<span class=\"damaged\"></span>damaged"
-         "<span class=\"setback\"></span>overlap or clock set back</p>\n");
+    const std::vector<BarKind> kinds = barKinds(input, anomalies);
+    const uint64_t undated = writeNightTimeline(input.scan.table, kinds, sink);
+    // The key names the colours the picture uses.
+    const auto uses = [&](BarKind kind) { return std::find(kinds.begin(), kinds.end(), kind) != kinds.end(); };
+    sink(std::string("<p class=\"key\"><span class=\"plain\"></span>recording") +
+         (uses(BarKind::damaged) ? "<span class=\"damaged\"></span>damaged" : "") +
+         (uses(BarKind::clockSetBack) ? "<span class=\"setback\"></span>overlap or clock set back" : "") + "</p>\n");
     if (undated != 0)
         sink("<p class=\"undated\">" + std::to_string(undated) +
-             (undated == 1 ? " recording whose start is no valid date is" : " recordings whose start is no valid date are") +
+             (undated == 1 ? " recording whose start is no valid date is"
+                           : " recordings whose start is no valid date are") +
              " not drawn.</p>\n");
 }
 
@@ -115,8 +121,10 @@ std::string outcomeSentence(const RunOutcome& outcome, uint64_t plannedFiles) {
     const std::string written = std::to_string(outcome.filesWritten) + " of " + files(plannedFiles) + " written";
     const std::string to = " to " + outcome.destination;
     const uint64_t zeroFilled = outcome.zeroFilledFiles;
-    const std::string damage = zeroFilled == 0 ? "" : " " + std::to_string(zeroFilled) + (zeroFilled == 1 ? " holds" : " hold") +
-                                                       " zero-filled bytes where the card could not be read.";
+    const std::string damage =
+        zeroFilled == 0 ? ""
+                        : " " + std::to_string(zeroFilled) + (zeroFilled == 1 ? " holds" : " hold") +
+                              " zero-filled bytes where the card could not be read.";
     switch (outcome.end) {
     case RunEnd::listed:
         return "Listed only: nothing was exported.";
