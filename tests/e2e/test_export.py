@@ -298,6 +298,14 @@ class ReportPageTest(ExportTestCase):
                     files = 10 if "-s" in options else 3
                     self.assertEqual((dom.outcome, len(dom.rows) - 1), (f"{files} files written to {target}.", files))
 
+    def test_page_in_a_missing_folder_is_refused_before_the_card_is_asked(self):
+        missing = os.path.join(temp_dir(self), "missing")
+        for options in (["-l"], ["-d"], []):
+            with self.subTest(options=options):
+                status, out, err = run([*options, "-R", os.path.join(missing, "page.html"), "no-such-card",
+                                        os.path.join(self.dir, "x")])
+                self.assertEqual((status, out, err), (1, b"", f"Error: Directory not found: {missing}\n".encode()))
+
     def test_page_that_cannot_be_written_fails_the_run_and_keeps_the_export(self):
         for options in ([], ["-s", "4", "-g", "-V"], ["-d", "-t"]):
             with self.subTest(options=options):

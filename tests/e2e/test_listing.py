@@ -96,6 +96,9 @@ class ListingTest(unittest.TestCase):
 
     def test_fails_as_the_scan_when_nothing_is_found(self):
         self.assertEqual(run(["-l", self.card("junk:5", "rec:1")]), (1, b"", b"No files found\n"))
+        page = os.path.join(self.dir, "page.html")
+        self.assertEqual(run(["-l", "-R", page, self.card("junk:5", "rec:1")]), (1, b"", b"No files found\n"))
+        self.assertEqual(read_page(page).outcome, "No recording was found on the card: nothing was exported.")
 
 
     def test_report_page_draws_one_bar_per_recording_in_a_browser(self):
