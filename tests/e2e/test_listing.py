@@ -119,14 +119,19 @@ class ListingTest(unittest.TestCase):
                 self.assertGreater(drawn, 10000, "the picture is blank")
 
     def test_report_page_merges_bars_within_a_pixel_and_counts_undated_recordings(self):
-        # Recordings of 5.46 s a minute apart lie within a pixel (90 s) of each other.
+        # Recordings of 5.46 s a minute apart lie within a pixel (90 s) of each other; the
+        # nights of 03-06 to 03-09 hold none.
         page = os.path.join(self.dir, "<page>.html")
         status, _, err = run(["-l", "-R", page, self.card("rec:1x200", "rec:1@2017-03-05T23:59:00",
-                                                            f"rec:1@{NO_DATE}", "junk:1")])
+                                                            "rec:1@2017-03-10T20:00:00", f"rec:1@{NO_DATE}",
+                                                            "junk:1")])
         self.assertEqual((status, err), (0, b""))
         dom = read_page(page)
-        self.assertEqual([(b["data-count"], b["data-start"], b["data-length"]) for b in dom.bars],
-                         [("200", "2017-03-05T14:07:32", "11945.46"), ("1", "2017-03-05T23:59:00", "5.46")])
+        self.assertEqual([(b["data-night"], b["data-count"], b["data-start"], b["data-length"]) for b in dom.bars],
+                         [("2017-03-05", "200", "2017-03-05T14:07:32", "11945.46"),
+                          ("2017-03-05", "1", "2017-03-05T23:59:00", "5.46"),
+                          ("2017-03-10", "1", "2017-03-10T20:00:00", "5.46")])
+        self.assertIn(">2017-03-06 to 2017-03-09: 4 nights without recordings<", open(page, encoding="utf-8").read())
         self.assertIn("1 recording whose start is no valid date is not drawn.", dom.texts)
         self.assertIn(f"Card {self.dir}/card.img", dom.texts[0])
         self.assertIn(f"-R {self.dir}/&lt;page&gt;.html", open(page, encoding="utf-8").read())
