@@ -176,22 +176,24 @@ int exportToFolder(platform::Console& console, const platform::DiagnosticLog& lo
 // The status of a scan that found nothing to go on with, if so, and how
 // that ended the run.
 std::optional<int> scanStatus(platform::Console& console, const scan::ScanResult& scan, RunRecord& record) {
-    record.writesPage = true;
+    const auto ended = [&](report::RunEnd how) {
+        record.writesPage = true;
+        record.outcome.end = how;
+    };
     if (scan.interrupted) {
-        record.outcome.end = report::RunEnd::scanInterrupted;
+        ended(report::RunEnd::scanInterrupted);
         return reportInterrupted(console);
     }
     if (scan.readFailure) {
-        record.outcome.end = report::RunEnd::scanFailed;
+        ended(report::RunEnd::scanFailed);
         card::reportReadFailure(console, *scan.readFailure);
         return failure;
     }
     if (scan.table.recordingCount == 0) {
-        record.outcome.end = report::RunEnd::nothingFound;
+        ended(report::RunEnd::nothingFound);
         console.err("No files found\n");
         return failure;
     }
-    record.writesPage = false;
     return std::nullopt;
 }
 

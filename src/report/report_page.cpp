@@ -136,8 +136,6 @@ std::string outcomeSentence(const RunOutcome& outcome, uint64_t plannedFiles) {
         return "A card read failed during the scan: nothing was exported.";
     case RunEnd::scanInterrupted:
         return "Interrupted during the scan: nothing was exported.";
-    case RunEnd::refused:
-        return "The export to " + outcome.destination + " was refused before its first byte: nothing was exported.";
     case RunEnd::readFailed:
         return "A card read failed: " + written + " whole" + to + "." + damage;
     case RunEnd::writeFailed:

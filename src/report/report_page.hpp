@@ -26,7 +26,6 @@ enum class RunEnd {
     nothingFound,     // no recording on the card
     scanFailed,       // a card read failed during the scan
     scanInterrupted,  // Ctrl-C during the scan
-    refused,          // the destination's checks refused the export before its first byte
     readFailed,       // a card read failed during the export
     writeFailed,      // a file or the destination could not be written
     interrupted,      // Ctrl-C during the export
