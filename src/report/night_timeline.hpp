@@ -5,6 +5,8 @@
 // <title> the browser shows on hover and data attributes for tools. Empty
 // nights between nights with recordings get rows of their own, so a night the
 // recorder missed shows as a gap; a longer run of them is one row of text.
+// A recording that runs on past noon is cut at the end of its night's row;
+// its title and data-length keep its whole length.
 //
 // A pixel is 90 seconds. Bars of one night and one kind that would lie within
 // a pixel of each other are drawn as one bar that counts them, so the page of
