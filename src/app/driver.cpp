@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/options.hpp"
+#include "app/page_report.hpp"
 #include "app/texts.hpp"
 #include "card/card_device.hpp"
 #include "card/sector_reader.hpp"
@@ -63,22 +64,29 @@ void reportElapsedTime(platform::Console& console, const Options& options, bool 
 struct Checked {
     int64_t cardSize = 0;            // 0 to stop
     bool replaceOldArchive = false;  // the user agreed to replace what is at the archive path
+    bool replaceOldPage = false;     // ... at the report page's path
+    bool pageAtPath = false;         // something is at the report page's path
 };
 
 // Checks made before the card is opened: the archive's directory (the
-// folder's parent with -d), the card's size and leave to replace an old
-// archive; a folder's files are checked once the scan has found them.
+// folder's parent with -d) and the report page's, the card's size and leave
+// to replace an old archive or page in one question; with a folder, that
+// question waits for the scan, which tells whether its files are there.
 Checked checkBeforeOpening(platform::Console& console, const Options& options) {
     const std::string directory = options.folder ? output::folderPath(options.zipPath) : options.zipPath;
     if (!options.list && !archiveDirectoryExists(console, directory)) return {};
+    const bool page = !options.reportPath.empty();
+    if (page && !archiveDirectoryExists(console, options.reportPath)) return {};
     const int64_t cardSize = card::getDriveSize(console, options.drive);
     if (cardSize == 0) {
         console.errLine("Drive size unknown");
         return {};
     }
-    if (options.list || options.folder || !platform::existsAsNonDirectory(options.zipPath)) return {cardSize, false};
+    const bool pageAtPath = page && platform::existsAsNonDirectory(options.reportPath);
+    const bool archiveAtPath = !options.list && !options.folder && platform::existsAsNonDirectory(options.zipPath);
+    if (options.folder || (!archiveAtPath && !pageAtPath)) return {cardSize, false, false, pageAtPath};
     if (!confirmOverwrite(console)) return {};
-    return {cardSize, true};
+    return {cardSize, archiveAtPath, pageAtPath, pageAtPath};
 }
 
 // The files an export writes, and a listing lists.
@@ -86,13 +94,27 @@ output::PlanOptions planOptions(const Options& options) {
     return {options.secondsPerFile, options.guano, options.utcOffsetMinutes};
 }
 
-// The export of the plan's files through the destination; `rescue`
-// receives what its rescue met.
+report::RunEnd runEnd(exporting::ExportStatus status) {
+    switch (status) {
+    case exporting::ExportStatus::completed:
+        return report::RunEnd::exported;
+    case exporting::ExportStatus::addFailed:
+        return report::RunEnd::writeFailed;
+    case exporting::ExportStatus::readFailed:
+        return report::RunEnd::readFailed;
+    case exporting::ExportStatus::interrupted:
+        break;
+    }
+    return report::RunEnd::interrupted;
+}
+
+// The export of the plan's files through the destination; `record`
+// receives how it ended and what its rescue met.
 exporting::ExportStatus exportThrough(platform::Console& console, const platform::DiagnosticLog& log,
                                       const Options& options, const std::optional<report::Terminal>& terminal,
                                       card::CardDevice& card, const scan::ScanResult& scan,
                                       const output::FilePlan& plan, output::Destination& destination, bool opened,
-                                      exporting::ExportResult& result) {
+                                      RunRecord& record) {
     exporting::ExportRequest request{scan.table,      card,
                                      destination,     plan,
                                      opened,          options.zipPath,
@@ -103,7 +125,11 @@ exporting::ExportStatus exportThrough(platform::Console& console, const platform
     request.progress = &progress;
     request.rescue = options.rescue;
     request.sectorSize = scan.sectorSize;
-    result = exporting::exportRecordings(request, console, log);
+    const auto result = exporting::exportRecordings(request, console, log);
+    record.writesPage = true;
+    record.rescue = result.rescue;
+    record.readFailure = result.readFailure;
+    record.outcome = {runEnd(result.status), result.filesStored, 0, options.zipPath};
     return result.status;
 }
 
@@ -127,37 +153,50 @@ int exitStatus(platform::Console& console, exporting::ExportStatus status) {
 int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
                     const Checked& checked, const std::optional<report::Terminal>& terminal,
                     card::CardDevice& card, const scan::ScanResult& scan, const output::FilePlan& plan,
-                    exporting::ExportResult& result) {
+                    RunRecord& record) {
     if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
     output::ZipDestination zip;
     const bool opened = exporting::openArchive(zip, options.zipPath, console);
-    const auto status = exportThrough(console, log, options, terminal, card, scan, plan, zip, opened, result);
+    const auto status = exportThrough(console, log, options, terminal, card, scan, plan, zip, opened, record);
     if (status == exporting::ExportStatus::addFailed) console.outLine("Error:: Can't add file to zip.");
     return exitStatus(console, status);
 }
 
 // The status of the export into a folder (-d), refused before its first
-// byte when its checks fail. A file cut short is named last.
+// byte when its checks fail; the question there covers an old report page
+// too. A file cut short is named last.
 int exportToFolder(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                   const std::optional<report::Terminal>& terminal, card::CardDevice& card,
-                   const scan::ScanResult& scan, const output::FilePlan& plan, exporting::ExportResult& result) {
+                   Checked& checked, const std::optional<report::Terminal>& terminal, card::CardDevice& card,
+                   const scan::ScanResult& scan, const output::FilePlan& plan, RunRecord& record) {
     const std::string folder = output::folderPath(options.zipPath);
-    if (!output::folderReady(console, folder, plan, [&] { return confirmOverwrite(console); })) return failure;
+    if (!output::folderReady(console, folder, plan, [&] { return confirmOverwrite(console); }, checked.pageAtPath))
+        return failure;
+    checked.replaceOldPage = checked.pageAtPath;
     output::FolderDestination destination(folder);
-    const auto ended = exportThrough(console, log, options, terminal, card, scan, plan, destination, true, result);
+    const auto ended = exportThrough(console, log, options, terminal, card, scan, plan, destination, true, record);
     const int status = exitStatus(console, ended);
     if (!destination.keptPart().empty()) console.errLine(output::keptPartText(destination.keptPart()));
     return status;
 }
 
-// The status of a scan that found nothing to go on with, if so.
-std::optional<int> scanStatus(platform::Console& console, const scan::ScanResult& scan) {
-    if (scan.interrupted) return reportInterrupted(console);
+// The status of a scan that found nothing to go on with, if so, and how
+// that ended the run.
+std::optional<int> scanStatus(platform::Console& console, const scan::ScanResult& scan, RunRecord& record) {
+    const auto ended = [&](report::RunEnd how) {
+        record.writesPage = true;
+        record.outcome.end = how;
+    };
+    if (scan.interrupted) {
+        ended(report::RunEnd::scanInterrupted);
+        return reportInterrupted(console);
+    }
     if (scan.readFailure) {
+        ended(report::RunEnd::scanFailed);
         card::reportReadFailure(console, *scan.readFailure);
         return failure;
     }
     if (scan.table.recordingCount == 0) {
+        ended(report::RunEnd::nothingFound);
         console.err("No files found\n");
         return failure;
     }
@@ -166,34 +205,39 @@ std::optional<int> scanStatus(platform::Console& console, const scan::ScanResult
 
 // The status of the run from the end of the scan on.
 int exportFound(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                const Checked& checked, card::CardDevice& card, const scan::ScanResult& scan, int32_t start,
-                exporting::ExportResult& result) {
-    if (const auto status = scanStatus(console, scan)) return *status;
+                Checked& checked, card::CardDevice& card, const scan::ScanResult& scan, const output::FilePlan& plan,
+                int32_t start, RunRecord& record) {
+    if (const auto status = scanStatus(console, scan, record)) return *status;
     const auto terminal = liveTerminal(options);
-    const output::FilePlan plan(scan.table, planOptions(options));
-    const int status = options.folder ? exportToFolder(console, log, options, terminal, card, scan, plan, result)
-                                      : exportToArchive(console, log, options, checked, terminal, card, scan, plan,
-                                                        result);
+    const int status = options.folder
+                           ? exportToFolder(console, log, options, checked, terminal, card, scan, plan, record)
+                           : exportToArchive(console, log, options, checked, terminal, card, scan, plan, record);
     if (status == success) reportElapsedTime(console, options, terminal.has_value(), start);
     return status;
 }
 
-// Ends a rescuing run with its report; a run that left sectors unread fails.
+// Ends a rescuing run with its report, which the record keeps for the page;
+// a run that left sectors unread fails.
 int reportRescue(platform::Console& console, const Options& options, const scan::ScanResult& scan,
-                 const exporting::ExportRescue& exported, int status) {
+                 RunRecord& record, int status) {
+    const exporting::ExportRescue& exported = record.rescue;
     report::RescueSummary summary{scan.table.recordingCount, exported, scan.rescue.unreadableOutside,
                                   exported.stop, options.secondsPerFile != 0};
     if (scan.interrupted) summary.stop = card::RescueStop::interrupted;
     if (summary.stop == card::RescueStop::none) summary.stop = scan.rescue.stop;
     report::printRescueReport(console, summary);
+    record.rescueLines = report::rescueReportLines(summary);
+    record.outcome.zeroFilledFiles = exported.damaged.size();
     return status == success && summary.anyUnreadable() ? failure : status;
 }
 
 // Lists what the scan found; a header sector it could not read fails the run,
 // as an export with damage does.
-int listFound(platform::Console& console, const Options& options, const scan::ScanResult& scan) {
-    if (const auto status = scanStatus(console, scan)) return *status;
-    const output::FilePlan plan(scan.table, planOptions(options));
+int listFound(platform::Console& console, const scan::ScanResult& scan, const output::FilePlan& plan,
+              RunRecord& record) {
+    if (const auto status = scanStatus(console, scan, record)) return *status;
+    record.writesPage = true;
+    record.outcome.end = report::RunEnd::listed;
     const report::CardListing listing = report::listCard(scan, plan);
     console.out(listing.text);
     return scan.unreadableHeaderBlocks.empty() ? success : failure;
@@ -206,8 +250,8 @@ int hintRescue(platform::Console& console, const Options& options, const std::op
     return status;
 }
 
-int extract(platform::Console& console, const Options& options) {
-    const Checked checked = checkBeforeOpening(console, options);
+int extract(platform::Console& console, const Options& options, const std::string& commandLine) {
+    Checked checked = checkBeforeOpening(console, options);
     if (checked.cardSize == 0) return failure;
 
     const platform::DiagnosticLog log(console);
@@ -227,11 +271,15 @@ int extract(platform::Console& console, const Options& options) {
 
     const auto scan = scan::readFileInfo(*card, console, log, options.drive, checked.cardSize,
                                          {&platform::interruptSignal(), options.rescue});
-    if (options.list) return hintRescue(console, options, scan.readFailure, listFound(console, options, scan));
-    exporting::ExportResult exported;
-    const int status = exportFound(console, log, options, checked, *card, scan, start, exported);
-    if (options.rescue) return reportRescue(console, options, scan, exported.rescue, status);
-    return hintRescue(console, options, scan.readFailure ? scan.readFailure : exported.readFailure, status);
+    const output::FilePlan plan(scan.table, planOptions(options));
+    RunRecord record;
+    int status = options.list ? listFound(console, scan, plan, record)
+                              : exportFound(console, log, options, checked, *card, scan, plan, start, record);
+    if (options.rescue && !options.list) status = reportRescue(console, options, scan, record, status);
+    status = hintRescue(console, options, scan.readFailure ? scan.readFailure : record.readFailure, status);
+    if (options.reportPath.empty() || !record.writesPage) return status;
+    return writePage(console, {options, commandLine, checked.cardSize, checked.replaceOldPage}, scan, plan, record,
+                     status);
 }
 
 }  // namespace
@@ -249,7 +297,7 @@ int runQuilbex(int argc, const char* const* argv, platform::Console& console) {
         return failure;
     }
     if (!options.pairGiven) return success;
-    return extract(console, options);
+    return extract(console, options, commandLineOf(argc, argv));
 }
 
 }  // namespace quilbex::app

@@ -42,6 +42,12 @@ std::optional<int> parseUtcOffset(std::string_view text) {
     return offset;
 }
 
+// A path: any text but the empty one.
+std::optional<std::string> parsePath(std::string_view text) {
+    if (text.empty()) return {};
+    return std::string(text);
+}
+
 // The value of the option at `index` from the next argument, into `into`;
 // when it is missing or parse refuses it, the message is printed and the
 // walk refused.
@@ -101,6 +107,9 @@ void takeOption(int argc, const char* const* argv, int& index, Options& options,
         break;
     case 'l':
         options.list = true;
+        break;
+    case 'R':
+        takeValue(argc, argv, index, console, walk, parsePath, options.reportPath);
         break;
     case 'v':
         printVersion(console);

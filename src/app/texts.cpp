@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/version.hpp"
+#include "platform/system_error.hpp"
 
 namespace quilbex::app {
 namespace {
@@ -31,6 +32,7 @@ const std::string_view usageText =
     "        -g - add GUANO metadata to every WAV file\n"
     "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
     "        -l - list the recordings on the card and write nothing\n"
+    "        -R PATH - write a report page of the card (HTML) to PATH\n"
     "\n"
     "Example:\n"
     "    quilbex E: C:\\temp\\out.zip\n";
@@ -55,9 +57,15 @@ void printUsage(platform::Console& console) {
     }
 }
 
+std::string versionText() { return std::string(projectVersion) + std::string(versionSuffix); }
+
 void printVersion(platform::Console& console) {
-    console.outLine("quilbex v." + std::string(projectVersion) + std::string(versionSuffix) + " (" + ZLIB_VERSION +
-                    ")");
+    console.outLine("quilbex v." + versionText() + " (" + ZLIB_VERSION + ")");
+}
+
+std::string reportFailedText(const std::string& path, platform::SystemError error) {
+    const std::string reason = platform::systemErrorLine(error);
+    return "Error: Can't write the report page " + path + (reason.empty() ? "" : ": " + reason);
 }
 
 std::string invalidValueText(char option, std::string_view value) {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/console.hpp"
+#include "platform/system_error.hpp"
 
 namespace quilbex::app {
 
@@ -20,6 +21,11 @@ std::string combinedOptionsText(std::string_view argument);
 
 // "Invalid value for -s: 1.5": an option's value as typed, empty when missing.
 std::string invalidValueText(char option, std::string_view value);
+
+// "2.2.3b": the version as the version line gives it.
+std::string versionText();
+// "Error: Can't write the report page report.html: No space left on device"
+std::string reportFailedText(const std::string& path, platform::SystemError error);
 
 void printUsage(platform::Console& console);    // standard error
 void printVersion(platform::Console& console);  // standard output

@@ -59,6 +59,7 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
     if (!readingStopped) reportRecordingRead(chunk.end, length_);
     const bool stored = begun_ && write(chunk) && destination_.finishFile(length_, crc_);
     rescue_.endFile();
+    if (stored && !readingStopped) ++outcome_.filesStored;
     if (chunk.endsRecording) {
         rescue_.endRecording(stored && !readingStopped);
         progress_.endRecording();

@@ -25,6 +25,7 @@ struct WriterOutcome {
     ExportStatus status = ExportStatus::completed;
     std::optional<card::ReadFailure> readFailure;  // set with readFailed; reported by the caller
     ExportRescue rescue;
+    uint64_t filesStored = 0;  // whole, not cut short where the reading stopped
 };
 
 class EntryWriter {

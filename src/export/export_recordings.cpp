@@ -25,7 +25,7 @@ ExportResult exportRecordings(const ExportRequest& request, platform::Console& c
     }
     if (outcome.readFailure) card::reportReadFailure(console, *outcome.readFailure);
     if (outcome.status == ExportStatus::completed) progress.summarize();
-    return {outcome.status, outcome.rescue, outcome.readFailure};
+    return {outcome.status, outcome.rescue, outcome.readFailure, outcome.filesStored};
 }
 
 }  // namespace quilbex::exporting

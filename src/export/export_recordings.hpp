@@ -56,6 +56,7 @@ struct ExportResult {
     ExportStatus status = ExportStatus::completed;
     ExportRescue rescue;  // what the rescue met; nothing without it
     std::optional<card::ReadFailure> readFailure;  // the read that ended it, with readFailed
+    uint64_t filesStored = 0;  // whole, not cut short where the reading stopped
 };
 
 // Makes the new archive the export writes into. False, with the message on

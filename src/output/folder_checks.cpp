@@ -105,10 +105,10 @@ bool isFatFileSystem(std::string_view name) {
 }
 
 bool folderReady(platform::Console& console, const std::string& folder, const FilePlan& plan,
-                 const std::function<bool()>& confirmOverwrite) {
+                 const std::function<bool()>& confirmOverwrite, bool alsoReplaced) {
     const Survey files = survey(folder, plan);
     if (!fits(console, folder, files)) return false;
-    if (files.anyExists && !confirmOverwrite()) return false;
+    if ((files.anyExists || alsoReplaced) && !confirmOverwrite()) return false;
     return folderMade(console, folder);
 }
 

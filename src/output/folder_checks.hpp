@@ -28,8 +28,9 @@ bool isFatFileSystem(std::string_view name);
 
 // True when the plan's files may be written into the folder, which then
 // exists; false after the refusal or a "no" from confirmOverwrite, which is
-// asked when files of the plan's names are there.
+// asked when files of the plan's names are there, and also when alsoReplaced
+// (the report page's path holds a file).
 bool folderReady(platform::Console& console, const std::string& folder, const FilePlan& plan,
-                 const std::function<bool()>& confirmOverwrite);
+                 const std::function<bool()>& confirmOverwrite, bool alsoReplaced = false);
 
 }  // namespace quilbex::output

@@ -57,18 +57,18 @@ public:
     }
 
 private:
-    void add(int32_t k, std::string_view what) {
-        found_.lines.push_back(recordingLabel(table_, k) + ": " + std::string(what));
+    void add(int32_t k, AnomalyKind kind, std::string_view what) {
+        found_.found.push_back({k, kind, recordingLabel(table_, k) + ": " + std::string(what)});
     }
 
     void checkRecording(int32_t k) {
         const uint32_t stored = table_.startTimes[static_cast<size_t>(k)];
         const platform::CalendarTime start = platform::decodeDosDateTime(stored);
         const bool valid = output::isValidTime(start);
-        if (!valid) add(k, invalidStartText);
+        if (!valid) add(k, AnomalyKind::invalidStart, invalidStartText);
         const auto [first, isNew] = firstWithStart_.try_emplace(stored, k);
-        if (!isNew) add(k, "same start time as " + recordingLabel(table_, first->second));
-        else if (valid && overlapsPrevious(start)) add(k, overlapText);
+        if (!isNew) add(k, AnomalyKind::clockSetBack, "same start time as " + recordingLabel(table_, first->second));
+        else if (valid && overlapsPrevious(start)) add(k, AnomalyKind::clockSetBack, overlapText);
         previousEnd_.reset();
         if (valid)
             previousEnd_ = output::secondsSinceEpoch(start) * 100 +
@@ -85,10 +85,11 @@ private:
     void checkBlocks(int32_t k) {
         const std::vector<int32_t> withoutMagic = blocksIn(table_, k, scan_.blocksWithoutMagic);
         if (!withoutMagic.empty())
-            add(k, std::to_string(withoutMagic.size()) + (withoutMagic.size() == 1 ? " block" : " blocks") +
-                       " without the magic: " + blockList(withoutMagic));
+            add(k, AnomalyKind::damage,
+                std::to_string(withoutMagic.size()) + (withoutMagic.size() == 1 ? " block" : " blocks") +
+                    " without the magic: " + blockList(withoutMagic));
         for (const int32_t block : blocksIn(table_, k, scan_.unreadableHeaderBlocks))
-            add(k, std::string(unreadableText) + std::to_string(block));
+            add(k, AnomalyKind::damage, std::string(unreadableText) + std::to_string(block));
         checkForeignRuns(k);
     }
 
@@ -97,7 +98,8 @@ private:
         const auto& runs = scan_.foreignRuns;
         auto run = std::lower_bound(runs.begin(), runs.end(), table_.firstBlock(k),
                                     [](const scan::ForeignRun& r, int32_t block) { return r.first < block; });
-        for (; run != runs.end() && run->first < table_.endBlock(k); ++run) add(k, foreignText(*run));
+        for (; run != runs.end() && run->first < table_.endBlock(k); ++run)
+            add(k, AnomalyKind::damage, foreignText(*run));
     }
 
     // Unreadable header sectors in no recording name none.
@@ -106,7 +108,8 @@ private:
             const bool inside = table_.recordingCount > 0 && block >= table_.firstBlock(0) &&
                                 block < table_.endBlock(table_.recordingCount - 1);
             if (!inside)
-                found_.lines.push_back(std::string(unreadableText) + std::to_string(block) + ", in no recording");
+                found_.found.push_back({-1, AnomalyKind::damage,
+                                        std::string(unreadableText) + std::to_string(block) + ", in no recording"});
         }
     }
 

@@ -3,6 +3,7 @@
 // recordings: clocks set back, starts that repeat or are no date, and blocks
 // that are damaged or could not be read.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,9 +11,20 @@
 
 namespace quilbex::report {
 
+enum class AnomalyKind {
+    clockSetBack,  // overlaps the recording before, or repeats an earlier start
+    invalidStart,
+    damage,  // blocks without the magic or with an unreadable header sector
+};
+
+struct Anomaly {
+    int32_t recording = -1;  // -1: in no recording
+    AnomalyKind kind = AnomalyKind::damage;
+    std::string line;  // as the listing prints it, without its newline
+};
+
 struct CardAnomalies {
-    // One line each, without its newline, in the order of the recordings.
-    std::vector<std::string> lines;
+    std::vector<Anomaly> found;  // in the order of the recordings
 };
 
 CardAnomalies findAnomalies(const scan::ScanResult& scan);

@@ -95,9 +95,9 @@ std::string summary(int32_t recordings, const output::FilePlan& plan) {
 }  // namespace
 
 CardListing listCard(const scan::ScanResult& scan, const output::FilePlan& plan) {
-    const CardAnomalies anomalies = findAnomalies(scan);
+    const report::CardAnomalies anomalies = report::findAnomalies(scan);
     CardListing listing{table(plan)};
-    for (const std::string& line : anomalies.lines) listing.text += line + "\n";
+    for (const report::Anomaly& anomaly : anomalies.found) listing.text += anomaly.line + "\n";
     listing.text += summary(scan.table.recordingCount, plan);
     return listing;
 }

@@ -1,6 +1,7 @@
 #include "report/rescue_report.hpp"
 
 #include <string>
+#include <vector>
 
 namespace quilbex::report {
 namespace {
@@ -36,10 +37,17 @@ std::string summaryLine(const RescueSummary& summary) {
 
 bool RescueSummary::anyUnreadable() const { return unreadableOutside != 0 || !exported.damaged.empty(); }
 
-void printRescueReport(platform::Console& console, const RescueSummary& summary) {
+std::vector<std::string> rescueReportLines(const RescueSummary& summary) {
+    std::vector<std::string> lines;
     for (const auto& file : summary.exported.damaged)
-        console.errLine("Damaged file: " + file.name + ", " + exporting::unreadableText(file.unreadableBytes, file.places));
-    console.errLine(summaryLine(summary));
+        lines.push_back("Damaged file: " + file.name + ", " +
+                        exporting::unreadableText(file.unreadableBytes, file.places));
+    lines.push_back(summaryLine(summary));
+    return lines;
+}
+
+void printRescueReport(platform::Console& console, const RescueSummary& summary) {
+    for (const std::string& line : rescueReportLines(summary)) console.errLine(line);
 }
 
 }  // namespace quilbex::report

@@ -4,6 +4,8 @@
 // standard error.
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "card/sector_rescue.hpp"
 #include "export/rescue_tally.hpp"
@@ -25,7 +27,9 @@ struct RescueSummary {
     bool anyUnreadable() const;
 };
 
-// One line per damaged recording, then the summary, on standard error.
+// One line per damaged recording, then the summary, without their newlines.
+std::vector<std::string> rescueReportLines(const RescueSummary& summary);
+// The same lines on standard error.
 void printRescueReport(platform::Console& console, const RescueSummary& summary);
 
 }  // namespace quilbex::report

@@ -11,6 +11,7 @@ running quilbex, writing card images, temporary directories, loop devices.
 """
 
 import hashlib
+import html.parser
 import os
 import shutil
 import subprocess
@@ -39,6 +40,7 @@ USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
          b"        -g - add GUANO metadata to every WAV file\n"
          b"        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
          b"        -l - list the recordings on the card and write nothing\n"
+         b"        -R PATH - write a report page of the card (HTML) to PATH\n"
          b"\n"
          b"Example:\n"
          b"    quilbex E: C:\\temp\\out.zip\n")
@@ -153,3 +155,85 @@ def read_guano(data):
         fields[key.strip()] = value.strip()
     assert lines[0].split(":", 1)[0] == "GUANO|Version", lines[0]
     return fields
+
+
+class ReportPage(html.parser.HTMLParser):
+    """What a report page (-R) shows, as a browser's parser reads it: the
+    timeline's bars (their attributes), the outcome sentence, the items of
+    each list by its heading, and the cells of the files table."""
+
+    def __init__(self, text):
+        super().__init__()
+        self.bars, self.outcome, self.lists, self.rows, self.texts = [], None, {}, [], []
+        self._heading = None
+        self._into = None
+        self.feed(text)
+        self.close()
+
+    def handle_starttag(self, tag, attrs):
+        attrs = dict(attrs)
+        if tag == "rect" and "data-recording" in attrs:
+            self.bars.append(attrs)
+        elif tag == "tr":
+            self.rows.append([])
+        self._into = (tag, attrs.get("class"))
+        if tag in ("h2", "li", "td", "dd", "h1", "p"):
+            self._text = ""
+
+    def handle_data(self, data):
+        if self._into and self._into[0] in ("h2", "li", "td", "dd", "h1", "p"):
+            self._text += data
+
+    def handle_endtag(self, tag):
+        if tag == "h2":
+            self._heading = self._text
+        elif tag == "li":
+            self.lists.setdefault(self._heading, []).append(self._text)
+        elif tag == "td":
+            self.rows[-1].append(self._text)
+        elif tag == "dd" and self._into == ("dd", "outcome"):
+            self.outcome = self._text
+        elif tag in ("h1", "p"):
+            self.texts.append(self._text)
+        self._into = None
+
+
+def read_page(path):
+    """The ReportPage of the page file at path."""
+    with open(path, encoding="utf-8") as f:
+        return ReportPage(f.read())
+
+
+def chromium(test):
+    """Debian's chromium, or the test is skipped (.ci/run installs it)."""
+    path = shutil.which("chromium")
+    if path is None:
+        test.skipTest("needs Debian's chromium (apt-get install chromium)")
+    return path
+
+
+def browse(test, page, *args, width=1120, height=800):
+    """Headless chromium on the page file with the arguments (--dump-dom,
+    --screenshot=PNG); returns its standard output."""
+    command = [chromium(test), "--headless", "--no-sandbox", "--disable-gpu", "--disable-background-networking",
+               "--disable-component-update", "--disable-sync", "--no-first-run",
+               f"--user-data-dir={temp_dir(test)}", f"--window-size={width},{height}", *args,
+               "file://" + os.path.abspath(page)]
+    result = subprocess.run(command, capture_output=True, timeout=120, check=False)
+    if result.returncode != 0:
+        raise AssertionError(f"chromium failed: {result.stderr[-2000:]!r}")
+    return result.stdout
+
+
+def picture_colours(png, *colours):
+    """How many pixels of the PNG have each (r, g, b) colour, and how many
+    differ from its top left pixel (the background), decoded by ffmpeg."""
+    result = subprocess.run(["ffmpeg", "-v", "error", "-i", png, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                            capture_output=True, timeout=60, check=True)
+    pixels = [result.stdout[i:i + 3] for i in range(0, len(result.stdout), 3)]
+    counts = {bytes(c): 0 for c in colours}
+    for pixel in pixels:
+        if pixel in counts:
+            counts[pixel] += 1
+    background = pixels[0]
+    return [counts[bytes(c)] for c in colours], sum(1 for p in pixels if p != background)

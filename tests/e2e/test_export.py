@@ -20,7 +20,8 @@ import unittest
 import wave
 import zipfile
 
-from quilbex_support import PROMPT, binary, file_state, make_card, read_guano, riff_chunks, run, temp_dir
+from quilbex_support import (PROMPT, binary, file_state, make_card, read_guano, read_page, riff_chunks, run,
+                             temp_dir)
 
 PAYLOAD = 4 * 1024 * 1024 - 32  # bytes of audio per block
 HEADER = 56
@@ -287,6 +288,60 @@ class FolderExportTest(ExportTestCase):
                    *(os.path.join(kept, name) for name in os.listdir(kept))]
         owners = {path: (os.lstat(path).st_uid, os.lstat(path).st_gid) for path in [kept, *created]}
         self.assertEqual(owners, {kept: (0, 0), **{path: (4321, 4322) for path in created}})
+
+
+class ReportPageTest(ExportTestCase):
+    def test_old_page_is_replaced_only_after_the_one_question_of_the_export(self):
+        # (options, an old archive too, the answer, the status)
+        cases = (([], True, b"n\n", 1), ([], False, b"y\n", 0), (["-d"], False, b"n\n", 1),
+                 (["-d", "-s", "4"], False, b"y\n", 0))
+        for options, old_archive, answer, status in cases:
+            with self.subTest(options=options, answer=answer):
+                work = temp_dir(self)
+                target, page, victim = (os.path.join(work, name) for name in ("out", "page.html", "victim"))
+                with open(victim, "wb") as f:
+                    f.write(b"someone's file")
+                os.symlink(victim, page)
+                if old_archive:
+                    with open(target, "wb") as f:
+                        f.write(b"an old archive")
+                before = [file_state(victim)] + ([file_state(target)] if old_archive else [])
+                result = run([*options, "-R", page, self.card, target], stdin=answer)
+                self.assertEqual((result[0], result[1].count(PROMPT)), (status, 1), result)
+                self.assertEqual([file_state(victim)] + ([file_state(target)] if old_archive else []), before)
+                self.assertEqual(os.path.islink(page), bool(status), "the link was followed or replaced after no")
+                if not status:
+                    dom = read_page(page)
+                    files = 10 if "-s" in options else 3
+                    self.assertEqual((dom.outcome, len(dom.rows) - 1), (f"{files} files written to {target}.", files))
+
+    def test_page_in_a_missing_folder_is_refused_before_the_card_is_asked(self):
+        missing = os.path.join(temp_dir(self), "missing")
+        for options in (["-l"], ["-d"], []):
+            with self.subTest(options=options):
+                status, out, err = run([*options, "-R", os.path.join(missing, "page.html"), "no-such-card",
+                                        os.path.join(self.dir, "x")])
+                self.assertEqual((status, out, err), (1, b"", f"Error: Directory not found: {missing}\n".encode()))
+
+    def test_page_that_cannot_be_written_fails_the_run_and_keeps_the_export(self):
+        for options in ([], ["-s", "4", "-g", "-V"], ["-d", "-t"]):
+            with self.subTest(options=options):
+                work = temp_dir(self)
+                target, page = os.path.join(work, "out"), os.path.join(work, "page.html")
+                os.mkdir(page)
+                reference = run([*options, self.card, os.path.join(work, "reference")])
+                status, out, err = run([*options, "-R", page, self.card, target])
+                self.assertEqual((status, err),
+                                 (1, f"Error: Can't write the report page {page}: File exists\n".encode()))
+                # The export's own output is what it is without the page, bar the time taken.
+                self.assertEqual(re.sub(rb"\d\dm:\d\ds", b"", out.replace(b"/out", b"/reference")),
+                                 re.sub(rb"\d\dm:\d\ds", b"", reference[1]))
+                if "-d" in options:
+                    self.assertEqual(sorted(os.listdir(target)), NAMES)
+                else:
+                    with zipfile.ZipFile(target) as archive:
+                        self.assertIsNone(archive.testzip())
+                        self.assertEqual(len(archive.namelist()), 10 if "-s" in options else 3)
 
 
 class InvalidStartTimeTest(unittest.TestCase):

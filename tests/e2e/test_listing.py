@@ -1,11 +1,13 @@
 """-l, black-box: the table, anomaly and summary lines a listing prints on
-generated cards, and that it writes nothing and asks nothing. Needs
-QUILBEX_BIN and QUILBEX_MKCARD."""
+generated cards, and that it writes nothing and asks nothing; the report page
+(-R) of a listed card, drawn by a real browser (headless chromium, skipped
+when it is missing). Needs QUILBEX_BIN and QUILBEX_MKCARD."""
 
 import os
 import unittest
 
-from quilbex_support import binary, file_state, make_card, run, temp_dir
+from quilbex_support import (ReportPage, binary, browse, file_state, make_card, picture_colours, read_page, run,
+                             temp_dir)
 
 HEADING = b"  #  Name                              Start                Length      Size\n"
 MIXED = ("rec:2", "rec:1@2017-03-05T21:30:44", "rec:3@2017-03-06T02:15:10", "junk:1")
@@ -17,6 +19,23 @@ MIXED_LISTING = (
     b"3 recordings, 0:00:32.77 of sound, 25.2 MB, from 2017-03-05 14:07:32 to 2017-03-06 02:15:10\n")
 # Month 0: 2017-00-05 14:07:32 as the recorder's clock stored it.
 NO_DATE = "0x4A0570F0"
+
+# The bar colours of the report page: a recording, a damaged one, one that
+# overlaps the one before.
+PLAIN, DAMAGED, SET_BACK = (0x2f, 0x5d, 0x9b), (0xc4, 0x16, 0x1c), (0xe0, 0x8a, 0x00)
+# (card items, each bar as (class, data-start, data-length), the colours the
+# picture shows): the demo card; and two nights with an empty one between, a
+# recording with blocks without the magic, and one that overlaps the one
+# before it.
+PAGES = [
+    (MIXED, [("plain", "2017-03-05T14:07:32", "10.92"), ("plain", "2017-03-05T21:30:44", "5.46"),
+             ("plain", "2017-03-06T02:15:10", "16.38")], [PLAIN]),
+    (("rec:1@2017-03-05T21:00:00", "rec:2@2017-03-06T01:30:00", "junk:2", "blk:1", "rec:1@2017-03-07T22:15:00",
+      "rec:1@2017-03-07T22:15:02", "junk:1"),
+     [("plain", "2017-03-05T21:00:00", "5.46"), ("damaged", "2017-03-06T01:30:00", "27.31"),
+      ("plain", "2017-03-07T22:15:00", "5.46"), ("setback", "2017-03-07T22:15:02", "5.46")],
+     [PLAIN, DAMAGED, SET_BACK]),
+]
 
 # (card items, the lines between the table and the summary)
 ANOMALIES = [
@@ -84,6 +103,45 @@ class ListingTest(unittest.TestCase):
 
     def test_fails_as_the_scan_when_nothing_is_found(self):
         self.assertEqual(run(["-l", self.card("junk:5", "rec:1")]), (1, b"", b"No files found\n"))
+        page = os.path.join(self.dir, "page.html")
+        self.assertEqual(run(["-l", "-R", page, self.card("junk:5", "rec:1")]), (1, b"", b"No files found\n"))
+        self.assertEqual(read_page(page).outcome, "No recording was found on the card: nothing was exported.")
+
+
+    def test_report_page_draws_one_bar_per_recording_in_a_browser(self):
+        for n, (items, bars, colours) in enumerate(PAGES):
+            with self.subTest(items=items):
+                page, picture = os.path.join(self.dir, f"page{n}.html"), os.path.join(self.dir, f"page{n}.png")
+                status, out, err = run(["-l", "-R", page, self.card(*items)])
+                self.assertEqual((status, err), (0, b""), out)
+                dom = read_page(page)
+                self.assertEqual(dom.outcome, "Listed only: nothing was exported.")
+                self.assertEqual(len(dom.rows) - 1, len(bars), "a table row per file")
+                browse(self, page, f"--screenshot={picture}")
+                seen = [(b["class"], b["data-start"], b["data-length"])
+                        for b in ReportPage(browse(self, page, "--dump-dom").decode()).bars]
+                self.assertEqual(seen, bars)
+                counts, drawn = picture_colours(picture, PLAIN, DAMAGED, SET_BACK)
+                self.assertEqual([c > 0 for c in counts], [c in colours for c in (PLAIN, DAMAGED, SET_BACK)])
+                self.assertGreater(drawn, 10000, "the picture is blank")
+
+    def test_report_page_merges_bars_within_a_pixel_and_counts_undated_recordings(self):
+        # Recordings of 5.46 s a minute apart lie within a pixel (90 s) of each other; the
+        # nights of 03-06 to 03-09 hold none.
+        page = os.path.join(self.dir, "<page>.html")
+        status, _, err = run(["-l", "-R", page, self.card("rec:1x200", "rec:1@2017-03-05T23:59:00",
+                                                            "rec:1@2017-03-10T20:00:00", f"rec:1@{NO_DATE}",
+                                                            "junk:1")])
+        self.assertEqual((status, err), (0, b""))
+        dom = read_page(page)
+        self.assertEqual([(b["data-night"], b["data-count"], b["data-start"], b["data-length"]) for b in dom.bars],
+                         [("2017-03-05", "200", "2017-03-05T14:07:32", "11945.46"),
+                          ("2017-03-05", "1", "2017-03-05T23:59:00", "5.46"),
+                          ("2017-03-10", "1", "2017-03-10T20:00:00", "5.46")])
+        self.assertIn(">2017-03-06 to 2017-03-09: 4 nights without recordings<", open(page, encoding="utf-8").read())
+        self.assertIn("1 recording whose start is no valid date is not drawn.", dom.texts)
+        self.assertIn(f"Card {self.dir}/card.img", dom.texts[0])
+        self.assertIn(f"-R {self.dir}/&lt;page&gt;.html", open(page, encoding="utf-8").read())
 
 
 if __name__ == "__main__":

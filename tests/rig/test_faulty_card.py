@@ -6,7 +6,8 @@ with EIO) and on the served file itself (a short count up to the range, then
 EIO). A failed read must end the run with the system's error text on stdout,
 "Read failed 0" on stderr and status 1. During the scan no archive may be
 made and an old one must stay as it was; during the export the archive must
-hold every recording completed before the fault, plus the partial one.
+hold every recording completed before the fault, plus the partial one. The
+report page (-R) is written all the same and says how the run ended.
 Short and slow reads must give the same archive, byte for byte, as a healthy
 card. Needs root, FUSE, QUILBEX_BIN, QUILBEX_MKCARD and QUILBEX_CARDFS.
 """
@@ -18,7 +19,7 @@ import unittest
 import zipfile
 
 import cardrig
-from quilbex_support import RESCUE_HINT, binary, file_state, run, temp_dir
+from quilbex_support import RESCUE_HINT, binary, file_state, read_page, run, temp_dir
 
 BLOCK = cardrig.BLOCK_BYTES
 SECTOR = 512
@@ -109,6 +110,7 @@ class FaultTestCase(unittest.TestCase):
         binary("QUILBEX_BIN")
         self.dir = temp_dir(self)
         self.archive = os.path.join(self.dir, "out.zip")
+        self.page = os.path.join(self.dir, "page.html")
 
     def card(self, *items, payload="chirp"):
         return Card(os.path.join(self.dir, "card.img"), *items, payload=payload)
@@ -151,10 +153,14 @@ class ScanReadFailureTest(FaultTestCase):
         card = self.card(*self.ITEMS)
         for via_loop in (True, False):
             with self.subTest(via_loop=via_loop):
+                if os.path.exists(self.page):
+                    os.remove(self.page)
                 with self.serve(card, via_loop, fail=[self.HEADER_OF_BLOCK_2]) as drive:
-                    status, out, err = run(["-V", drive, self.archive], timeout=TIMEOUT)
+                    status, out, err = run(["-V", "-R", self.page, drive, self.archive], timeout=TIMEOUT)
                 self.assertScanFailed(status, out, err, EIO_TEXT)
                 self.assertFalse(os.path.lexists(self.archive), "an archive was written")
+                self.assertEqual(read_page(self.page).outcome,
+                                 "A card read failed during the scan: nothing was exported.")
 
     def test_failed_header_read_leaves_old_archive_untouched(self):
         card = self.card(*self.ITEMS)
@@ -198,15 +204,18 @@ class ExportReadFailureTest(FaultTestCase):
     ITEMS = ("rec:2", "rec:2", "junk:1")
 
     def run_with_fault(self, card, via_loop, fail):
-        if os.path.exists(self.archive):
-            os.remove(self.archive)
+        for path in (self.archive, self.page):
+            if os.path.exists(path):
+                os.remove(path)
         with self.serve(card, via_loop, fail=[fail]) as drive:
-            return run(["-V", drive, self.archive], timeout=TIMEOUT)
+            return run(["-V", "-R", self.page, drive, self.archive], timeout=TIMEOUT)
 
     def assertExportFailed(self, status, out, err):
         self.assertEqual(status, 1)
         self.assertEqual(err, b"Read failed 0\n" + RESCUE_HINT)
         self.assertTrue(out.endswith(b"\n\n" + EIO_TEXT + b"\n"), out)
+        self.assertEqual(read_page(self.page).outcome,
+                         f"A card read failed: 1 of 2 files written whole to {self.archive}.")
 
     def test_failed_read_keeps_completed_and_partial_recordings(self):
         card = self.card(*self.ITEMS)

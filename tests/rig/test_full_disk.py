@@ -26,7 +26,7 @@ import subprocess
 import unittest
 import zipfile
 
-from quilbex_support import PROMPT, binary, make_card, run, temp_dir
+from quilbex_support import PROMPT, binary, make_card, read_page, run, temp_dir
 from test_faulty_card import Card, read_entries, wav_data
 
 TIMEOUT = 120
@@ -99,6 +99,28 @@ class FullDiskTest(FullDiskTestCase):
             self.assertEqual(declared, len(self.card.payload(k)))
             self.assertTrue(data == self.card.payload(k), f"recording {k} differs from the card's payload")
         self.assertNothingWrittenElsewhere(archive_expected=True)
+
+    def test_page_on_a_full_disk_fails_the_run_after_the_whole_export(self):
+        filler = os.path.join(self.mountpoint, "filler")
+        with open(filler, "wb") as f:
+            try:
+                while True:
+                    f.write(bytes(1 << 20))
+                    f.flush()
+            except OSError:
+                pass
+        page, archive = os.path.join(self.mountpoint, "page.html"), os.path.join(self.dir, "out.zip")
+        for options in (["-V"], ["-d", "-s", "2", "-g", "-r"]):
+            with self.subTest(options=options):
+                target = archive if "-d" not in options else os.path.join(self.dir, "night-1")
+                status, out, err = run([*options, "-R", page, self.card.path, target], cwd=self.cwd,
+                                       stdin=b"y\n", timeout=TIMEOUT)
+                rescue = b"Rescue: 8 of 8 recordings exported; 0 unreadable bytes zero-filled\n" if "-r" in options else b""
+                self.assertEqual((status, err), (1, rescue + b"Error: Can't write the report page " + page.encode() +
+                                                 b": " + NO_SPACE), out)
+                written = (len(os.listdir(target)) if "-d" in options else len(read_entries(target)))
+                self.assertEqual(written, RECORDINGS * (3 if "-s" in options else 1))
+        self.assertEqual(sorted(os.listdir(self.mountpoint)), ["filler", "page.html"])
 
     def test_folder_without_room_for_every_file_is_refused_before_the_first_byte(self):
         folder = os.path.join(self.mountpoint, "night-1")

@@ -5,7 +5,8 @@ During the scan the tool must end before the next block, print "\\n" and
 "Interrupted" on stderr, exit 128 + the signal, make no archive and leave an
 old one untouched. During the export it must stop reading, finish the
 archive with every completed recording plus the partial one, and end the
-same way; a second Ctrl-C while it finishes must change nothing. A folder
+same way; a second Ctrl-C while it finishes must change nothing. The report
+page (-R) of either run is written and says how it ended. A folder
 export (-d) keeps the file it was writing under its .part name and says so. Needs root,
 FUSE, QUILBEX_BIN, QUILBEX_MKCARD and QUILBEX_CARDFS.
 """
@@ -18,7 +19,7 @@ import time
 import unittest
 
 import cardrig
-from quilbex_support import binary, file_state, temp_dir
+from quilbex_support import binary, file_state, read_page, temp_dir
 from test_faulty_card import SKIP_REASON, Card, read_entries, wav_data
 
 BLOCK = cardrig.BLOCK_BYTES
@@ -87,9 +88,10 @@ class InterruptTestCase(unittest.TestCase):
         self.dir = temp_dir(self)
         self.archive = os.path.join(self.dir, "out.zip")
         self.log = os.path.join(self.dir, "reads.log")
+        self.page = os.path.join(self.dir, "page.html")
 
     def start(self, drive, stdin=b""):
-        tool = RunningTool(["-V", drive, self.archive], stdin=stdin)
+        tool = RunningTool(["-V", "-R", self.page, drive, self.archive], stdin=stdin)
         self.addCleanup(tool.kill)
         return tool
 
@@ -125,6 +127,7 @@ class ScanInterruptTest(InterruptTestCase):
         # The read in flight when the log was read, and one answered before
         # the signal landed, may end; nothing after them may start.
         self.assertLessEqual(max(header_reads(self.log)), seen + 2, "the scan went on after the signal")
+        self.assertEqual(read_page(self.page).outcome, "Interrupted during the scan: nothing was exported.")
 
     def test_sigint_ends_scan_without_archive(self):
         result, seen = self.interrupt_scan(signal.SIGINT)
@@ -175,6 +178,7 @@ class ExportInterruptTest(InterruptTestCase):
         self.assertEqual(declared, len(self.card.payload(1)), "the partial entry must declare the full length")
         self.assertLess(len(data), len(self.card.payload(1)), "reading went on to the end after the signal")
         self.assertTrue(data == self.card.payload(1)[:len(data)], "the partial entry is not a prefix of the payload")
+        self.assertEqual(read_page(self.page).outcome, f"Interrupted: 1 of 2 files written whole to {self.archive}.")
 
     def test_sigint_during_export_keeps_completed_and_partial_recordings(self):
         self.assertExportInterrupted(self.interrupt_export(signal.SIGINT), 130)

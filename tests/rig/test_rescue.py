@@ -18,7 +18,7 @@ import unittest
 import zipfile
 
 import cardrig
-from quilbex_support import RESCUE_HINT, read_guano, run
+from quilbex_support import RESCUE_HINT, read_guano, read_page, run
 from test_faulty_card import (BLOCK, EIO_TEXT, HEADER_BYTES, PAYLOAD_PER_BLOCK, MiB, SECTOR, SKIP_REASON, TIMEOUT,
                               FaultTestCase, progress_lines, read_entries, wav_data)
 
@@ -105,8 +105,13 @@ class RescueTest(FaultTestCase):
     def test_zero_fills_an_unreadable_sector_and_reads_every_later_recording(self):
         card = self.card(*self.ITEMS)
         bad = (3 * BLOCK + MiB, 3 * BLOCK + MiB + SECTOR)  # in the second block of recording 1
-        status, out, err = self.run_card(card, ["-r", "-V"], threads=1, fail=[bad])
+        page = os.path.join(self.dir, "page.html")
+        status, out, err = self.run_card(card, ["-r", "-V", "-R", page], threads=1, fail=[bad])
         self.assertEqual((status, err), (1, self.report(1, SECTOR)), out)
+        shown = read_page(page)
+        self.assertEqual(shown.lists["Rescue"], err.decode().splitlines())
+        self.assertEqual([bar["class"] for bar in shown.bars], ["plain", "damaged", "plain"])
+        self.assertTrue(shown.outcome.endswith(" 1 holds zero-filled bytes where the card could not be read."))
         self.assertIn(b"\nBlock 3: 512 unreadable bytes in 1 place, zero-filled\n[2/3] Adding ", out)
         entries = read_entries(self.archive)
         self.assertEqual(len(entries), 3)

@@ -24,7 +24,7 @@ import tempfile
 import unittest
 import zipfile
 
-from quilbex_support import BLOCK, HINT, PROMPT, USAGE, make_card
+from quilbex_support import BLOCK, HINT, PROMPT, USAGE, make_card, read_page
 
 
 # FormatMessageA's texts as wine 8.0 words them (Windows words them
@@ -351,6 +351,14 @@ class ExportTest(WindowsTestCase):
                 ("wav0003_2017_03_05__14_10_32.wav", (2017, 3, 5, 14, 10, 32), 56 + 3 * (BLOCK - 32)),
                 ("wav0004_2019_12_31__23_59_58.wav", (2019, 12, 31, 23, 59, 58), 56 + 1 * (BLOCK - 32)),
             ])
+
+    def test_writes_the_report_page_the_linux_build_writes(self):
+        card = make_card(self.path("card.img"), "rec:2", "rec:1@2017-03-06T01:00:00", "junk:2", "blk:1", "junk:1")
+        linux, windows = self.export_both(card, options=("-R", "page.html"))
+        self.assertEqual((linux[0], windows[0]), (0, 0), linux[2] + windows[2])
+        pages = [read_page(self.path(f"{name}/page.html")) for name in ("linux", "windows")]
+        self.assertEqual(pages[0].outcome, "2 files written to out.zip.")
+        self.assertEqual((pages[1].bars, pages[1].rows, pages[1].lists), (pages[0].bars, pages[0].rows, pages[0].lists))
 
     def test_says_why_the_archive_cannot_be_made(self):
         card = make_card(self.path("card.img"), "rec:1", "junk:1")

@@ -35,6 +35,7 @@ const std::string usage =
     "        -g - add GUANO metadata to every WAV file\n"
     "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
     "        -l - list the recordings on the card and write nothing\n"
+    "        -R PATH - write a report page of the card (HTML) to PATH\n"
     "\n"
     "Example:\n"
     "    quilbex E: C:\\temp\\out.zip\n";
@@ -171,7 +172,7 @@ TEST(CommandLine, reads_only_the_second_character_of_an_option) {
 
 TEST(CommandLine, rejects_unknown_option) {
     for (const auto& [word, letter] : std::vector<std::pair<std::string, std::string>>{
-             {"-x", "x"}, {"--help", "-"}, {"-H", "H"}, {"-T", "T"}, {"-R", "R"}, {"-xh", "x"}, {"-I", "I"}}) {
+             {"-x", "x"}, {"--help", "-"}, {"-H", "H"}, {"-T", "T"}, {"-D", "D"}, {"-xh", "x"}, {"-I", "I"}}) {
         SCOPED_TRACE(word);
         const Parsed parsed = parse({"E:", word, "out.zip"});
         EXPECT_FALSE(parsed.usable);
@@ -188,6 +189,7 @@ TEST(CommandLine, takes_the_analysis_options_and_their_values) {
         uint32_t seconds;
         bool guano;
         std::optional<int> offset;
+        std::string reportPath = {};
     };
     for (const auto& c : std::vector<Case>{
              {{"E:", "out.zip"}, false, 0, false, std::nullopt},
@@ -197,7 +199,8 @@ TEST(CommandLine, takes_the_analysis_options_and_their_values) {
              {{"-z", "-05:00", "E:", "out.zip", "-g"}, false, 0, true, -300},
              {{"-g", "E:", "-z", "+14:00", "out.zip"}, false, 0, true, 14 * 60},
              {{"-g", "E:", "-z", "-12:00", "out.zip"}, false, 0, true, -12 * 60},
-             {{"-g", "E:", "-z", "+05:45", "out.zip"}, false, 0, true, 5 * 60 + 45}}) {
+             {{"-g", "E:", "-z", "+05:45", "out.zip"}, false, 0, true, 5 * 60 + 45},
+             {{"E:", "-R", "night 1.html", "out.zip"}, false, 0, false, std::nullopt, "night 1.html"}}) {
         SCOPED_TRACE(c.words[0] + " " + c.words[1]);
         const Parsed parsed = parse(c.words);
         EXPECT_TRUE(parsed.usable);
@@ -206,6 +209,7 @@ TEST(CommandLine, takes_the_analysis_options_and_their_values) {
         EXPECT_EQ(parsed.options.secondsPerFile, c.seconds);
         EXPECT_EQ(parsed.options.guano, c.guano);
         EXPECT_EQ(parsed.options.utcOffsetMinutes, c.offset);
+        EXPECT_EQ(parsed.options.reportPath, c.reportPath);
         expectNothingPrinted(parsed);
     }
 }
@@ -222,7 +226,9 @@ TEST(CommandLine, rejects_a_missing_or_invalid_value) {
              {{"-z", "+14:30", "E:", "out.zip"}, "-z: +14:30"},
              {{"-z", "+01:10", "E:", "out.zip"}, "-z: +01:10"},
              {{"-z", "02:00", "E:", "out.zip"}, "-z: 02:00"},
-             {{"E:", "out.zip", "-z"}, "-z: "}}) {
+             {{"E:", "out.zip", "-z"}, "-z: "},
+             {{"-R", "", "E:", "out.zip"}, "-R: "},
+             {{"E:", "out.zip", "-R"}, "-R: "}}) {
         SCOPED_TRACE(message);
         const Parsed parsed = parse(words);
         EXPECT_FALSE(parsed.usable);
