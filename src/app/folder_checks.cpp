@@ -5,6 +5,7 @@
 
 #include "app/driver.hpp"
 #include "app/folder_texts.hpp"
+#include "output/checksum_list.hpp"
 #include "output/folder_destination.hpp"
 #include "platform/file_system.hpp"
 #include "platform/folder.hpp"
@@ -15,7 +16,8 @@ namespace {
 constexpr uint64_t largestFatFile = 0xFFFFFFFFu;
 
 struct Survey {
-    uint64_t bytes = 0;  // of every file; a file replaced is freed only at its rename
+    uint64_t bytes = 0;  // of every file and the checksum list; a file replaced is
+                         // freed only at its rename
     uint64_t largestBytes = 0;
     std::string largestName;
     bool anyExists = false;
@@ -24,8 +26,11 @@ struct Survey {
 Survey survey(const std::string& folder, const output::FilePlan& plan) {
     Survey result;
     const bool folderExists = platform::isDirectory(folder);
+    // The old checksum list is replaced as the files are.
+    result.anyExists =
+        folderExists && platform::pathExists(output::pathInFolder(folder, std::string(output::checksumListName)));
     plan.forEach([&](const output::PlannedFile& file) {
-        result.bytes += file.heading.plannedSize;
+        result.bytes += file.heading.plannedSize + output::checksumLineLength(file.heading.name);
         if (file.heading.plannedSize > result.largestBytes) {
             result.largestBytes = file.heading.plannedSize;
             result.largestName = file.heading.name;
@@ -60,9 +65,12 @@ bool fits(platform::Console& console, const std::string& folder, const Survey& f
     return true;
 }
 
+// A folder made is named on the disk at once: its parent is flushed.
 bool folderMade(platform::Console& console, const std::string& folder) {
     if (platform::isDirectory(folder)) return true;
-    const auto error = platform::makeDirectory(folder);
+    const std::string parent = existingFolderOf(folder);
+    auto error = platform::makeDirectory(folder);
+    if (!error.any()) error = platform::flushFolder(parent);
     if (error.any()) console.errLine(cannotMakeFolderText(folder, error));
     return !error.any();
 }

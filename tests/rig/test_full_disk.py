@@ -26,7 +26,7 @@ import subprocess
 import unittest
 import zipfile
 
-from quilbex_support import binary, make_card, run, temp_dir
+from quilbex_support import assert_checksum_list, binary, make_card, run, temp_dir
 from test_faulty_card import Card, read_entries, wav_data
 
 TIMEOUT = 120
@@ -216,7 +216,8 @@ class FileSizeLimitTest(unittest.TestCase):
         self.assertEqual(result.returncode, 1, result.stdout)
         self.assertEqual(result.stderr, b"\nError: Can't write into %s: File too large\nUnfinished file kept as %s\n"
                          % (folder.encode(), part.encode()))
-        self.assertEqual(sorted(os.listdir(folder)), [names[0], names[1] + ".part"])
+        self.assertEqual(sorted(os.listdir(folder)), ["SHA256SUMS", names[0], names[1] + ".part"])
+        assert_checksum_list(self, folder, names[:1])
         with open(os.path.join(folder, names[0]), "rb") as whole, open(part, "rb") as cut:
             self.assertEqual(wav_data(whole.read()), (PAYLOAD, card.payload(0)))
             self.assertTrue(cut.read()[56:] == card.payload(1)[:limit - 56], "the .part must keep the bytes written")
