@@ -92,6 +92,9 @@ void takeOption(int argc, const char* const* argv, int& index, Options& options,
     case 'l':
         options.list = true;
         break;
+    case 'c':
+        options.check = true;
+        break;
     case 'v':
         printVersion(console);
         walk.stop = true;
