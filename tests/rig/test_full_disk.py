@@ -14,7 +14,9 @@ archive then keeps the recordings its directory has room for. A folder
 export (-d) refuses before its first byte a disk without room for every
 file, or a FAT file system (an image mounted by fusefat) for a file over
 4 GiB - 1; a file that meets a write failure keeps its .part name and its
-bytes so far. Needs root (mount) but for the size limit, QUILBEX_BIN and
+bytes so far. A disk that keeps the written bytes in the cache but holds
+one of them changed (quilbex-flipfs) is caught by the check (-c), which reads
+past the cache. Needs root (mount) but for the size limit, QUILBEX_BIN and
 QUILBEX_MKCARD; the FAT case also fusefat and mkfs.vfat.
 """
 
@@ -26,6 +28,7 @@ import subprocess
 import unittest
 import zipfile
 
+import cardrig
 from quilbex_support import CHECKED, assert_checksum_list, binary, make_card, run, temp_dir
 from test_faulty_card import Card, read_entries, wav_data
 
@@ -226,6 +229,26 @@ class FileSizeLimitTest(unittest.TestCase):
                 self.assertEqual(wav_data(whole.read()), (PAYLOAD, card.payload(0)))
                 self.assertTrue(cut.read()[56:] == card.payload(1)[:limit - 56],
                                 "the .part must keep the bytes written")
+
+
+@unittest.skipIf(cardrig.requires_root_and_fuse(), cardrig.requires_root_and_fuse() or "")
+class LyingDiskTest(unittest.TestCase):
+    """A disk that keeps the written bytes in the cache but holds one byte
+    changed: only a read-back that drops the cache sees it."""
+
+    def test_check_finds_the_byte_the_disk_changed(self):
+        card = Card(os.path.join(temp_dir(self), "card.img"), "rec:1", "rec:2", "junk:1", payload="chirp")
+        names = [f"wav{k:04d}_2017_03_05__14_{7 + k:02d}_32.wav" for k in range(2)]
+        with cardrig.served_flipping_folder(names[1], 100000) as disk:
+            cached, checked = os.path.join(disk, "cached"), os.path.join(disk, "checked")
+            self.assertEqual(run(["-d", card.path, cached], timeout=TIMEOUT)[0], 0)
+            # Read through the cache the lie goes unseen, as it would by a
+            # check that kept the cache.
+            assert_checksum_list(self, cached, names)
+            status, out, err = run(["-d", "-c", card.path, checked], timeout=TIMEOUT)
+        self.assertEqual((status, err), (1, b"Not identical on the disk: %s/%s\nChecked: 1 of 2 files differ\n"
+                                         % (checked.encode(), names[1].encode())), out)
+        self.assertTrue(out.endswith(names[1].encode() + b"\r\n"), out[-200:])
 
 
 if __name__ == "__main__":
