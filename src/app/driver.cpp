@@ -121,15 +121,18 @@ int exitStatus(platform::Console& console, exporting::ExportStatus status) {
 
 // The status of the export into a zip. Only what the user agreed to replace
 // is deleted: anything that appears at the archive path later makes the
-// archive's creation fail.
+// archive's creation fail. With -c, `readBack` receives what reading the
+// archive back found.
 int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
-                    const Checked& checked, const std::optional<exporting::Terminal>& terminal,
-                    card::CardDevice& card, const scan::ScanResult& scan, const output::FilePlan& plan,
-                    exporting::ExportRescue& rescue) {
+                    const Checked& checked, const std::optional<exporting::Terminal>& terminal, card::CardDevice& card,
+                    const scan::ScanResult& scan, const output::FilePlan& plan, exporting::ExportRescue& rescue,
+                    std::optional<output::CheckTally>& readBack) {
     if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
     output::ZipDestination zip;
+    if (options.check) zip.checkArchive();
     const bool opened = exporting::openArchive(zip, options.zipPath, console);
     const auto status = exportThrough(console, log, options, terminal, card, scan, plan, zip, opened, rescue);
+    if (options.check) readBack = zip.finishChecks();
     if (status == exporting::ExportStatus::addFailed) console.outLine("Error:: Can't add file to zip.");
     return exitStatus(console, status);
 }
@@ -175,7 +178,7 @@ int exportFound(platform::Console& console, const platform::DiagnosticLog& log, 
     const output::FilePlan plan(scan.table, planOptions(options));
     const int status =
         options.folder ? exportToFolder(console, log, options, terminal, card, scan, plan, rescue, readBack)
-                       : exportToArchive(console, log, options, checked, terminal, card, scan, plan, rescue);
+                       : exportToArchive(console, log, options, checked, terminal, card, scan, plan, rescue, readBack);
     if (status == success) reportElapsedTime(console, options, terminal.has_value(), start);
     return status;
 }

@@ -13,11 +13,14 @@ struct CheckTally {
     // One line for each file that is not as the card gave it, in the order
     // the files were written.
     std::vector<std::string> differing;
+    // Lines of what failed besides, such as a checksum file not written.
+    std::vector<std::string> failures;
 
     CheckTally& operator+=(const CheckTally& other) {
         files += other.files;
         bytesRead += other.bytesRead;
         differing.insert(differing.end(), other.differing.begin(), other.differing.end());
+        failures.insert(failures.end(), other.failures.begin(), other.failures.end());
         return *this;
     }
 };

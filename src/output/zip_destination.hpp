@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "output/archive_check.hpp"
 #include "output/destination.hpp"
 #include "zip/zip_writer.hpp"
 
@@ -16,6 +17,8 @@ public:
     // Makes the archive at path, where nothing may be yet. False when it
     // cannot: every file then fails, and close() too.
     bool open(const std::string& path);
+    // Reads the archive back once it is closed (output/archive_check).
+    void checkArchive() { checking_ = true; }
 
     bool takesDeflated() const override { return true; }
     bool beginFile(const FileHeading& file) override;
@@ -26,9 +29,15 @@ public:
     platform::SystemError lastError() const;
     std::vector<std::string> failureLines() const override;
     std::vector<std::string> fileWarnings() const override { return warnings_; }
+    CheckTally finishChecks() override;
 
 private:
     zip::ZipWriter zip_;
+    std::string path_;
+    bool opened_ = false;
+    bool checking_ = false;
+    platform::Sha256 entryHash_;         // of the entry's deflate data as written, when checking
+    std::vector<WrittenEntry> written_;  // the entries finished, when checking
     std::vector<std::string> warnings_;  // of the file begun last
 };
 

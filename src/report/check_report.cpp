@@ -22,12 +22,13 @@ int printCheckReport(platform::Console& console, const output::CheckTally& tally
     console.endOutLine();
     for (const int32_t block : blocksReadTwice) console.errLine(blockReadTwiceText(block));
     for (const auto& line : tally.differing) console.errLine(line);
+    for (const auto& line : tally.failures) console.errLine(line);
     if (!tally.differing.empty()) {
         console.errLine(someDifferText(tally.differing.size(), tally.files));
         return 1;
     }
     console.outLine(allIdenticalText(tally.files, tally.bytesRead));
-    if (!blocksReadTwice.empty()) return 1;
+    if (!blocksReadTwice.empty() || !tally.failures.empty()) return 1;
     if (status == 0) console.outLine(mayBeFormattedText);
     return status;
 }

@@ -52,6 +52,15 @@ public:
     // entries stay whole for a recovering reader.
     bool close();
 
+    // The entry finished last, as the central directory lists it.
+    const EntryRecord& lastFinished() const { return lastFinished_; }
+    // After close(): how many of the finished entries the archive kept (all
+    // but after a failure), and the bytes written after their data: the
+    // central directory and the end records.
+    uint64_t keptEntries() const { return kept_.entries; }
+    uint64_t keptDataEnd() const { return kept_.dataEnd; }
+    std::vector<std::byte> keptEnd() const;
+
     // Why the first failed call since open() failed; no error when nothing
     // failed, or when what failed was no system call (a name too long).
     platform::SystemError lastError() const { return lastError_; }
@@ -79,6 +88,8 @@ private:
     // mark for the empty archive and one for each finished entry.
     std::vector<std::byte> directory_;
     std::vector<Mark> marks_;
+    Mark kept_;  // the mark whose end was written last
+    EntryRecord lastFinished_;
 };
 
 }  // namespace quilbex::zip

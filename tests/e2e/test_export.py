@@ -89,6 +89,17 @@ class ArchiveContentTest(ExportTestCase):
                 self.assertEqual(info.compress_type, zipfile.ZIP_DEFLATED)
                 self.assertLess(info.compress_size, info.file_size, "chirp audio must shrink")
 
+    def test_check_reads_the_archive_back_and_leaves_its_checksum_beside_it(self):
+        path = self.archive("checked.zip")
+        status, out, err = run(["-c", self.card, path])
+        self.assertEqual((status, err), (0, b""), out)
+        self.assertTrue(out.endswith(NAMES[2].encode() + b"\r\n" + CHECKED % (3, 0.0) + MAY_FORMAT), out[-300:])
+        with open(path, "rb") as checked, open(self.zip_path, "rb") as plain:
+            self.assertTrue(checked.read() == plain.read(), "-c changed the archive")
+        listed = subprocess.run(["sha256sum", "-c", "--strict", "checked.zip.sha256"], cwd=self.dir,
+                                capture_output=True, timeout=120)
+        self.assertEqual((listed.returncode, listed.stdout, listed.stderr), (0, b"checked.zip: OK\n", b""))
+
     def test_unzip_finds_no_error(self):
         result = subprocess.run(["unzip", "-tq", self.zip_path], capture_output=True, text=True, timeout=120,
                                 check=False)

@@ -71,8 +71,8 @@ class FullDiskTestCase(unittest.TestCase):
         self.archive = os.path.join(self.mountpoint, "out.zip")
         self.card = Card(os.path.join(self.dir, "card.img"), f"rec:1x{RECORDINGS}", "junk:1", payload="chirp")
 
-    def run_tool(self, merge_streams=False):
-        return run(["-V", self.card.path, self.archive], cwd=self.cwd, merge_streams=merge_streams,
+    def run_tool(self, merge_streams=False, options=()):
+        return run(["-V", *options, self.card.path, self.archive], cwd=self.cwd, merge_streams=merge_streams,
                    timeout=TIMEOUT)
 
     def assertNothingWrittenElsewhere(self, archive_expected):
@@ -102,6 +102,17 @@ class FullDiskTest(FullDiskTestCase):
             self.assertEqual(declared, len(self.card.payload(k)))
             self.assertTrue(data == self.card.payload(k), f"recording {k} differs from the card's payload")
         self.assertNothingWrittenElsewhere(archive_expected=True)
+
+    def test_check_reads_back_the_recordings_kept_when_disk_fills(self):
+        status, out, err = self.run_tool(options=["-c"])
+        kept = len(read_entries(self.archive))
+        self.assertEqual(status, 1)
+        self.assertTrue(err.startswith(ZIP_FAILURE + NO_SPACE), err)
+        self.assertTrue(out.endswith(ADD_FAILED + CHECKED % (kept, 0.0)), out[-200:])
+        if os.path.exists(self.archive + ".sha256"):
+            listed = subprocess.run(["sha256sum", "-c", "--strict", "out.zip.sha256"], cwd=self.mountpoint,
+                                    capture_output=True, timeout=TIMEOUT)
+            self.assertEqual((listed.returncode, listed.stdout), (0, b"out.zip: OK\n"))
 
     def test_folder_without_room_for_every_file_is_refused_before_the_first_byte(self):
         folder = os.path.join(self.mountpoint, "night-1")
@@ -239,16 +250,24 @@ class LyingDiskTest(unittest.TestCase):
     def test_check_finds_the_byte_the_disk_changed(self):
         card = Card(os.path.join(temp_dir(self), "card.img"), "rec:1", "rec:2", "junk:1", payload="chirp")
         names = [f"wav{k:04d}_2017_03_05__14_{7 + k:02d}_32.wav" for k in range(2)]
-        with cardrig.served_flipping_folder(names[1], 100000) as disk:
-            cached, checked = os.path.join(disk, "cached"), os.path.join(disk, "checked")
-            self.assertEqual(run(["-d", card.path, cached], timeout=TIMEOUT)[0], 0)
-            # Read through the cache the lie goes unseen, as it would by a
-            # check that kept the cache.
-            assert_checksum_list(self, cached, names)
-            status, out, err = run(["-d", "-c", card.path, checked], timeout=TIMEOUT)
-        self.assertEqual((status, err), (1, b"Not identical on the disk: %s/%s\nChecked: 1 of 2 files differ\n"
-                                         % (checked.encode(), names[1].encode())), out)
-        self.assertTrue(out.endswith(names[1].encode() + b"\r\n"), out[-200:])
+        # (options, target, file whose byte changes, its offset, what is told of it)
+        cases = [(["-d"], "checked", names[1], 100000, "/" + names[1]),
+                 ([], "out.zip", "out.zip", 100000, ": " + names[0]),  # in the deflate data
+                 ([], "out.zip", "out.zip", 10, f": {names[0]} (from byte 10)")]  # in its local header
+        for options, target, lying, offset, told in cases:
+            with self.subTest(target=target, offset=offset), cardrig.served_flipping_folder(lying, offset) as disk:
+                if options:
+                    # Read through the cache the lie goes unseen, as it
+                    # would by a check that kept the cache.
+                    cached = os.path.join(disk, "cached")
+                    self.assertEqual(run([*options, card.path, cached], timeout=TIMEOUT)[0], 0)
+                    assert_checksum_list(self, cached, names)
+                path = os.path.join(disk, target)
+                status, out, err = run([*options, "-c", card.path, path], timeout=TIMEOUT)
+                self.assertFalse(os.path.exists(path + ".sha256"), "no checksum for bytes that differ")
+            self.assertEqual((status, err), (1, b"Not identical on the disk: %s%s\nChecked: 1 of 2 files differ\n"
+                                             % (path.encode(), told.encode())), out)
+            self.assertTrue(out.endswith(names[1].encode() + b"\r\n"), out[-200:])
 
 
 if __name__ == "__main__":
