@@ -85,12 +85,14 @@ output::PlanOptions planOptions(const Options& options) {
 }
 
 // The export of the plan's files through the destination; `rescue`
-// receives what its rescue met.
+// receives what its rescue met, and with -c `readBack` what the check found:
+// the destination's read-back, and the blocks the card gave otherwise than to
+// the scan.
 exporting::ExportStatus exportThrough(platform::Console& console, const platform::DiagnosticLog& log,
                                       const Options& options, const std::optional<exporting::Terminal>& terminal,
                                       card::CardDevice& card, const scan::ScanResult& scan,
                                       const output::FilePlan& plan, output::Destination& destination, bool opened,
-                                      exporting::ExportRescue& rescue) {
+                                      exporting::ExportRescue& rescue, std::optional<output::CheckTally>& readBack) {
     exporting::ExportRequest request{scan.table,      card,
                                      destination,     plan,
                                      opened,          options.zipPath,
@@ -100,8 +102,13 @@ exporting::ExportStatus exportThrough(platform::Console& console, const platform
     request.terminal = terminal;
     request.rescue = options.rescue;
     request.sectorSize = scan.sectorSize;
+    if (options.check) request.headerSectorCrcs = &scan.headerSectorCrcs;
     const auto result = exporting::exportRecordings(request, console, log);
     rescue = result.rescue;
+    if (!options.check) return result.status;
+    readBack.emplace();
+    for (const int32_t block : result.blocksReadOtherwise) readBack->failures.push_back(report::blockReadTwiceText(block));
+    *readBack += destination.finishChecks();
     return result.status;
 }
 
@@ -131,8 +138,7 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
     output::ZipDestination zip;
     if (options.check) zip.checkArchive();
     const bool opened = exporting::openArchive(zip, options.zipPath, console);
-    const auto status = exportThrough(console, log, options, terminal, card, scan, plan, zip, opened, rescue);
-    if (options.check) readBack = zip.finishChecks();
+    const auto status = exportThrough(console, log, options, terminal, card, scan, plan, zip, opened, rescue, readBack);
     if (status == exporting::ExportStatus::addFailed) console.outLine("Error:: Can't add file to zip.");
     return exitStatus(console, status);
 }
@@ -148,8 +154,8 @@ int exportToFolder(platform::Console& console, const platform::DiagnosticLog& lo
     if (!folderReady(console, folder, plan)) return failure;
     output::FolderDestination destination(folder);
     if (options.check) destination.checkFiles();
-    const auto ended = exportThrough(console, log, options, terminal, card, scan, plan, destination, true, rescue);
-    if (options.check) readBack = destination.finishChecks();
+    const auto ended =
+        exportThrough(console, log, options, terminal, card, scan, plan, destination, true, rescue, readBack);
     const int status = exitStatus(console, ended);
     if (!destination.keptPart().empty()) console.errLine(keptPartText(destination.keptPart()));
     return status;
@@ -224,7 +230,7 @@ int extract(platform::Console& console, const Options& options) {
     const int32_t start = platform::processMilliseconds();
 
     const auto scan = scan::readFileInfo(*card, console, log, options.drive, checked.cardSize,
-                                         {&platform::interruptSignal(), options.rescue});
+                                         {&platform::interruptSignal(), options.rescue, options.check});
     if (options.list) return listFound(console, options, scan);
     exporting::ExportRescue exported;
     std::optional<output::CheckTally> readBack;
@@ -233,7 +239,7 @@ int extract(platform::Console& console, const Options& options) {
     // The check's lines close the run, once all else it has to say is said;
     // an interrupted run has not finished its checks.
     if (readBack && platform::interruptSignal().load() == 0)
-        status = report::printCheckReport(console, *readBack, {}, status);
+        status = report::printCheckReport(console, *readBack, status);
     return status;
 }
 

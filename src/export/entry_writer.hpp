@@ -25,6 +25,7 @@ struct WriterOutcome {
     ExportStatus status = ExportStatus::completed;
     std::optional<card::ReadFailure> readFailure;  // set with readFailed; reported by the caller
     ExportRescue rescue;
+    std::vector<int32_t> blocksReadOtherwise;  // see ExportResult
 };
 
 class EntryWriter {

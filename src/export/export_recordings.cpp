@@ -35,7 +35,7 @@ ExportResult exportRecordings(const ExportRequest& request, platform::Console& c
     }
     if (outcome.readFailure) card::reportReadFailure(console, *outcome.readFailure);
     if (outcome.status == ExportStatus::completed) progress.summarize();
-    return {outcome.status, outcome.rescue};
+    return {outcome.status, outcome.rescue, outcome.blocksReadOtherwise};
 }
 
 }  // namespace quilbex::exporting

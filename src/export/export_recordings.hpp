@@ -5,6 +5,7 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "card/card_device.hpp"
 #include "export/deflate_choice.hpp"
@@ -50,11 +51,18 @@ struct ExportRequest {
     uint32_t sectorSize = 0;
     // The archive's bytes depend on it; the output does not.
     DeflateMode deflate = DeflateMode::perChunk;
+    // With the check (-c): the scan's CRC-32s of the blocks' first sectors
+    // (scan::ScanResult::headerSectorCrcs), to compare each block's first
+    // sector with as it is read again.
+    const std::vector<std::optional<uint32_t>>* headerSectorCrcs = nullptr;
 };
 
 struct ExportResult {
     ExportStatus status = ExportStatus::completed;
     ExportRescue rescue;  // what the rescue met; nothing without it
+    // The blocks whose first sector the card gave otherwise than to the scan,
+    // in the order read; only with headerSectorCrcs.
+    std::vector<int32_t> blocksReadOtherwise;
 };
 
 // Makes the new archive the export writes into. False, with the message on

@@ -148,6 +148,7 @@ WriterOutcome runPipeline(const ExportRequest& request, Progress& progress, plat
     BlockReader reader(request.plan, request.table, request.card, blocks, pool, compressQueue, writeQueue,
                        request.stopSignal);
     if (request.rescue) reader.rescueSectors(request.sectorSize);
+    if (request.headerSectorCrcs) reader.compareHeaderSectors(*request.headerSectorCrcs, request.sectorSize);
 
     std::vector<std::thread> threads;
     threads.emplace_back([&reader] { reader.run(); });
@@ -173,6 +174,7 @@ WriterOutcome runPipeline(const ExportRequest& request, Progress& progress, plat
     for (auto& thread : threads) thread.join();
     WriterOutcome outcome = writer.outcome();
     outcome.rescue = rescue.result();
+    outcome.blocksReadOtherwise = reader.blocksReadOtherwise();
     return outcome;
 }
 

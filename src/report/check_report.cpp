@@ -17,10 +17,8 @@ std::string blockReadTwiceText(int32_t block) {
     return "The card gave other bytes for block " + std::to_string(block) + " than when it was scanned";
 }
 
-int printCheckReport(platform::Console& console, const output::CheckTally& tally,
-                     const std::vector<int32_t>& blocksReadTwice, int status) {
+int printCheckReport(platform::Console& console, const output::CheckTally& tally, int status) {
     console.endOutLine();
-    for (const int32_t block : blocksReadTwice) console.errLine(blockReadTwiceText(block));
     for (const auto& line : tally.differing) console.errLine(line);
     for (const auto& line : tally.failures) console.errLine(line);
     if (!tally.differing.empty()) {
@@ -28,7 +26,7 @@ int printCheckReport(platform::Console& console, const output::CheckTally& tally
         return 1;
     }
     console.outLine(allIdenticalText(tally.files, tally.bytesRead));
-    if (!blocksReadTwice.empty() || !tally.failures.empty()) return 1;
+    if (!tally.failures.empty()) return 1;
     if (status == 0) console.outLine(mayBeFormattedText);
     return status;
 }

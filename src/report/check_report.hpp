@@ -18,8 +18,8 @@ std::string allIdenticalText(uint64_t files, uint64_t bytesRead);
 // "Checked: 1 of 3 files differ"
 std::string someDifferText(uint64_t differing, uint64_t files);
 extern const std::string_view mayBeFormattedText;
-// The line for a block whose first sector the card returned otherwise in
-// the export than in the scan.
+// The line for a block whose first sector the card gave otherwise in the
+// export than in the scan: a reader that does not give the same bytes twice.
 std::string blockReadTwiceText(int32_t block);
 
 // Prints the lines of what differed and the count of them (standard error),
@@ -27,7 +27,6 @@ std::string blockReadTwiceText(int32_t block);
 // only when nothing else failed (`status` 0), by the line that the card may
 // be formatted. Returns the run's status: `status`, or 1 when anything
 // differed.
-int printCheckReport(platform::Console& console, const output::CheckTally& tally,
-                     const std::vector<int32_t>& blocksReadTwice, int status);
+int printCheckReport(platform::Console& console, const output::CheckTally& tally, int status);
 
 }  // namespace quilbex::report

@@ -35,6 +35,10 @@ struct ScanResult {
     // recording's bounds they lie in it. Neither outgrows the walk's limits.
     std::vector<int32_t> blocksWithoutMagic;
     std::vector<int32_t> unreadableHeaderBlocks;
+    // With WalkOptions::keepHeaderSectors: the CRC-32 of the first sector of
+    // block k as read, for each block walked; none for a sector not read
+    // whole. Four bytes and a flag a block, at most the walk's limit of them.
+    std::vector<std::optional<uint32_t>> headerSectorCrcs;
 };
 
 struct WalkOptions {
@@ -42,6 +46,9 @@ struct WalkOptions {
     const std::atomic<int>* stopSignal = nullptr;
     // Go on past unreadable header sectors.
     bool rescue = false;
+    // Keep the CRC-32 of every header sector read, so that the export can
+    // tell whether the card gives the same bytes a second time.
+    bool keepHeaderSectors = false;
 };
 
 // Walks a card whose sectors are sectorSize bytes: see readFileInfo.
