@@ -14,6 +14,7 @@
 #include "export/export_recordings.hpp"
 #include "output/file_plan.hpp"
 #include "output/folder_destination.hpp"
+#include "output/tee_destination.hpp"
 #include "output/zip_destination.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
@@ -61,22 +62,28 @@ void reportElapsedTime(platform::Console& console, const Options& options, bool 
 struct Checked {
     int64_t cardSize = 0;            // 0 to stop
     bool replaceOldArchive = false;  // the user agreed to replace what is at the archive path
+    bool replaceOldMirror = false;   // the same for the second copy's archive (-m)
 };
 
 // Checks made before the card is opened: the archive's directory (the
 // folder's parent with -d), the card's size and leave to replace an old
 // archive; a folder's files are checked once the scan has found them.
+// With -m the same for the second copy, and one question for both archives.
 Checked checkBeforeOpening(platform::Console& console, const Options& options) {
-    const std::string directory = options.folder ? folderPath(options.zipPath) : options.zipPath;
-    if (!options.list && !archiveDirectoryExists(console, directory)) return {};
+    for (const std::string& path : {options.zipPath, options.mirror}) {
+        const std::string directory = options.folder ? folderPath(path) : path;
+        if (!options.list && !path.empty() && !archiveDirectoryExists(console, directory)) return {};
+    }
     const int64_t cardSize = card::getDriveSize(console, options.drive);
     if (cardSize == 0) {
         console.errLine("Drive size unknown");
         return {};
     }
-    if (options.list || options.folder || !platform::existsAsNonDirectory(options.zipPath)) return {cardSize, false};
-    if (!confirmOverwrite(console)) return {};
-    return {cardSize, true};
+    if (options.list || options.folder) return {cardSize, false, false};
+    const bool oldArchive = platform::existsAsNonDirectory(options.zipPath);
+    const bool oldMirror = !options.mirror.empty() && platform::existsAsNonDirectory(options.mirror);
+    if ((oldArchive || oldMirror) && !confirmOverwrite(console)) return {};
+    return {cardSize, oldArchive, oldMirror};
 }
 
 // The files an export writes, and a listing lists.
@@ -135,10 +142,20 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
                     const scan::ScanResult& scan, const output::FilePlan& plan, exporting::ExportRescue& rescue,
                     std::optional<output::CheckTally>& readBack) {
     if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
+    if (checked.replaceOldMirror) platform::deleteFile(options.mirror);
     output::ZipDestination zip;
-    if (options.check) zip.checkArchive();
+    output::ZipDestination mirror;
+    if (options.check) {
+        zip.checkArchive();
+        mirror.checkArchive();
+    }
     const bool opened = exporting::openArchive(zip, options.zipPath, console);
-    const auto status = exportThrough(console, log, options, terminal, card, scan, plan, zip, opened, rescue, readBack);
+    // A second archive that cannot be made fails as a copy that fails later.
+    if (!options.mirror.empty()) exporting::openArchive(mirror, options.mirror, console);
+    output::TeeDestination both(zip, options.zipPath, mirror, options.mirror);
+    output::Destination& destination = options.mirror.empty() ? static_cast<output::Destination&>(zip) : both;
+    const auto status =
+        exportThrough(console, log, options, terminal, card, scan, plan, destination, opened, rescue, readBack);
     if (status == exporting::ExportStatus::addFailed) console.outLine("Error:: Can't add file to zip.");
     return exitStatus(console, status);
 }
@@ -151,13 +168,23 @@ int exportToFolder(platform::Console& console, const platform::DiagnosticLog& lo
                    const scan::ScanResult& scan, const output::FilePlan& plan, exporting::ExportRescue& rescue,
                    std::optional<output::CheckTally>& readBack) {
     const std::string folder = folderPath(options.zipPath);
-    if (!folderReady(console, folder, plan)) return failure;
-    output::FolderDestination destination(folder);
-    if (options.check) destination.checkFiles();
+    const std::string mirrorFolder = folderPath(options.mirror);
+    std::vector<std::string> folders{folder};
+    if (!options.mirror.empty()) folders.push_back(mirrorFolder);
+    if (!folderReady(console, folders, plan)) return failure;
+    output::FolderDestination main(folder);
+    output::FolderDestination mirror(mirrorFolder);
+    if (options.check) {
+        main.checkFiles();
+        mirror.checkFiles();
+    }
+    output::TeeDestination both(main, folder, mirror, mirrorFolder);
+    output::Destination& destination = options.mirror.empty() ? static_cast<output::Destination&>(main) : both;
     const auto ended =
         exportThrough(console, log, options, terminal, card, scan, plan, destination, true, rescue, readBack);
     const int status = exitStatus(console, ended);
-    if (!destination.keptPart().empty()) console.errLine(keptPartText(destination.keptPart()));
+    for (const auto* copy : {&main, &mirror})
+        if (!copy->keptPart().empty()) console.errLine(keptPartText(copy->keptPart()));
     return status;
 }
 

@@ -91,11 +91,17 @@ bool isFatFileSystem(std::string_view name) {
            lower == "fat32";
 }
 
-bool folderReady(platform::Console& console, const std::string& folder, const output::FilePlan& plan) {
-    const Survey files = survey(folder, plan);
-    if (!fits(console, folder, files)) return false;
-    if (files.anyExists && !confirmOverwrite(console)) return false;
-    return folderMade(console, folder);
+bool folderReady(platform::Console& console, const std::vector<std::string>& folders, const output::FilePlan& plan) {
+    bool anyExists = false;
+    for (const auto& folder : folders) {
+        const Survey files = survey(folder, plan);
+        if (!fits(console, folder, files)) return false;
+        anyExists = anyExists || files.anyExists;
+    }
+    if (anyExists && !confirmOverwrite(console)) return false;
+    for (const auto& folder : folders)
+        if (!folderMade(console, folder)) return false;
+    return true;
 }
 
 }  // namespace quilbex::app

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "output/file_plan.hpp"
 #include "platform/console.hpp"
@@ -21,8 +22,10 @@ std::string folderPath(const std::string& typed);
 // "fuse.fusefat"; exFAT has no such limit.
 bool isFatFileSystem(std::string_view name);
 
-// True when the plan's files may be written into the folder, which then
-// exists; false after the refusal or a "no" to the question.
-bool folderReady(platform::Console& console, const std::string& folder, const output::FilePlan& plan);
+// True when the plan's files may be written into each of the folders (the
+// main copy's, and with -m the second one's), which then exist; false after
+// the refusal that names the folder, or a "no" to the one question asked for
+// all of them.
+bool folderReady(platform::Console& console, const std::vector<std::string>& folders, const output::FilePlan& plan);
 
 }  // namespace quilbex::app

@@ -42,6 +42,12 @@ std::optional<int> parseUtcOffset(std::string_view text) {
     return offset;
 }
 
+// Any path, but not none.
+std::optional<std::string> parsePath(std::string_view text) {
+    if (text.empty()) return {};
+    return std::string(text);
+}
+
 // The value of the option at `index` from the next argument, into `into`;
 // when it is missing or parse refuses it, the message is printed and the
 // walk refused.
@@ -94,6 +100,9 @@ void takeOption(int argc, const char* const* argv, int& index, Options& options,
         break;
     case 'c':
         options.check = true;
+        break;
+    case 'm':
+        takeValue(argc, argv, index, console, walk, parsePath, options.mirror);
         break;
     case 'v':
         printVersion(console);

@@ -22,6 +22,7 @@ struct Options {
     std::optional<int> utcOffsetMinutes;  // -12:00 to +14:00 in quarter hours, for GUANO
     bool list = false;    // list the card's recordings and write nothing: zipPath is not used
     bool check = false;   // read every file back from the disk and compare it with the card
+    std::string mirror;   // with -m: the second copy's zip, or with -d folder, as typed; empty without
 };
 
 // Fills the options, or shows the usage, version or drive report and stops

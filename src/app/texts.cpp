@@ -32,6 +32,7 @@ const std::string_view usageText =
     "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
     "        -l - list the recordings on the card and write nothing\n"
     "        -c - check: read every file back from the disk and compare it with the card\n"
+    "        -m PATH - also write a second copy to PATH (a zip, or with -d a folder)\n"
     "\n"
     "Example:\n"
     "    quilbex E: C:\\temp\\out.zip\n";

@@ -40,6 +40,7 @@ USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
          b"        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
          b"        -l - list the recordings on the card and write nothing\n"
          b"        -c - check: read every file back from the disk and compare it with the card\n"
+         b"        -m PATH - also write a second copy to PATH (a zip, or with -d a folder)\n"
          b"\n"
          b"Example:\n"
          b"    quilbex E: C:\\temp\\out.zip\n")

@@ -89,16 +89,21 @@ class ArchiveContentTest(ExportTestCase):
                 self.assertEqual(info.compress_type, zipfile.ZIP_DEFLATED)
                 self.assertLess(info.compress_size, info.file_size, "chirp audio must shrink")
 
-    def test_check_reads_the_archive_back_and_leaves_its_checksum_beside_it(self):
-        path = self.archive("checked.zip")
-        status, out, err = run(["-c", self.card, path])
+    def test_check_reads_both_copies_back_and_leaves_their_checksums_beside_them(self):
+        path, mirror = self.archive("checked.zip"), self.archive("mirror.zip")
+        with open(mirror, "wb") as old:
+            old.write(b"older")
+        status, out, err = run(["-c", "-m", mirror, self.card, path], stdin=b"y\n")
         self.assertEqual((status, err), (0, b""), out)
-        self.assertTrue(out.endswith(NAMES[2].encode() + b"\r\n" + CHECKED % (3, 0.0) + MAY_FORMAT), out[-300:])
-        with open(path, "rb") as checked, open(self.zip_path, "rb") as plain:
-            self.assertTrue(checked.read() == plain.read(), "-c changed the archive")
-        listed = subprocess.run(["sha256sum", "-c", "--strict", "checked.zip.sha256"], cwd=self.dir,
-                                capture_output=True, timeout=120)
-        self.assertEqual((listed.returncode, listed.stdout, listed.stderr), (0, b"checked.zip: OK\n", b""))
+        self.assertEqual(out.count(PROMPT), 1, out)
+        self.assertTrue(out.endswith(NAMES[2].encode() + b"\r\n" + CHECKED % (6, 0.0) + MAY_FORMAT), out[-300:])
+        for copy in (path, mirror):
+            with open(copy, "rb") as checked, open(self.zip_path, "rb") as plain:
+                self.assertTrue(checked.read() == plain.read(), f"{copy} is not the archive made without -c -m")
+            name = os.path.basename(copy)
+            listed = subprocess.run(["sha256sum", "-c", "--strict", name + ".sha256"], cwd=self.dir,
+                                    capture_output=True, timeout=120)
+            self.assertEqual((listed.returncode, listed.stdout, listed.stderr), (0, b"%s: OK\n" % name.encode(), b""))
 
     def test_unzip_finds_no_error(self):
         result = subprocess.run(["unzip", "-tq", self.zip_path], capture_output=True, text=True, timeout=120,

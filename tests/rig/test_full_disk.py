@@ -25,6 +25,7 @@ import re
 import resource
 import shutil
 import subprocess
+import time
 import unittest
 import zipfile
 
@@ -240,6 +241,35 @@ class FileSizeLimitTest(unittest.TestCase):
                 self.assertEqual(wav_data(whole.read()), (PAYLOAD, card.payload(0)))
                 self.assertTrue(cut.read()[56:] == card.payload(1)[:limit - 56],
                                 "the .part must keep the bytes written")
+
+
+@unittest.skipIf(cardrig.requires_root_and_fuse(), cardrig.requires_root_and_fuse() or "")
+class SecondCopyTest(FullDiskTestCase):
+    MOUNT_OPTIONS = "size=40m"
+
+    def test_second_folder_that_fills_up_leaves_the_first_complete_and_checked(self):
+        self.card = Card(os.path.join(self.dir, "card.img"), "rec:2x4", "junk:1", payload="chirp")
+        names = [f"wav{k:04d}_2017_03_05__14_{7 + k:02d}_32.wav" for k in range(4)]
+        first, second = os.path.join(self.dir, "night-1"), os.path.join(self.mountpoint, "night-1")
+        with cardrig.served_card(self.card.path, rate=8) as drive:
+            tool = subprocess.Popen([binary("QUILBEX_BIN"), "-d", "-c", "-m", second, drive, first],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            # Once the second copy holds a whole file, the rest of its disk is taken.
+            while not os.path.exists(os.path.join(second, names[0])) and tool.poll() is None:
+                time.sleep(0.01)
+            free = shutil.disk_usage(self.mountpoint).free
+            with open(os.path.join(self.mountpoint, "filler"), "wb") as filler:
+                filler.write(bytes(free - (1 << 20)))
+            out, err = tool.communicate(timeout=TIMEOUT)
+        self.assertEqual(tool.returncode, 1, out)
+        part = re.search(rb"Unfinished file kept as (\S+)\n", err)
+        self.assertEqual(err, b"\nError: Can't write into %s: No space left on device\n"
+                         b"Unfinished file kept as %s\n" % (second.encode(), part and part[1]))
+        self.assertTrue(part[1].startswith(second.encode() + b"/wav000"), err)
+        assert_checksum_list(self, first, names)
+        kept = sorted(name for name in os.listdir(second) if name.endswith(".wav"))
+        assert_checksum_list(self, second, kept)
+        self.assertTrue(out.endswith(b"\n" + CHECKED % (len(names) + len(kept), 0.0)), out[-200:])
 
 
 @unittest.skipIf(cardrig.requires_root_and_fuse(), cardrig.requires_root_and_fuse() or "")

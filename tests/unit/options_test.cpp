@@ -36,6 +36,7 @@ const std::string usage =
     "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
     "        -l - list the recordings on the card and write nothing\n"
     "        -c - check: read every file back from the disk and compare it with the card\n"
+    "        -m PATH - also write a second copy to PATH (a zip, or with -d a folder)\n"
     "\n"
     "Example:\n"
     "    quilbex E: C:\\temp\\out.zip\n";
@@ -112,9 +113,10 @@ TEST(CommandLine, sets_verbose_and_elapsed_time_independently) {
 TEST(CommandLine, sets_rescue_alongside_the_other_flags) {
     EXPECT_FALSE(parse({"-V", "-t", "E:", "out.zip"}).options.rescue);
     EXPECT_FALSE(parse({"-V", "-t", "E:", "out.zip"}).options.check);
-    const Parsed all = parse({"E:", "-r", "-V", "-c", "out.zip", "-t"});
+    const Parsed all = parse({"E:", "-r", "-V", "-c", "out.zip", "-m", "-t", "-t"});
     EXPECT_TRUE(all.options.rescue);
     EXPECT_TRUE(all.options.check);
+    EXPECT_EQ(all.options.mirror, "-t");  // the value, whatever it looks like
     EXPECT_TRUE(all.options.verbose);
     EXPECT_TRUE(all.options.showElapsedTime);
     EXPECT_TRUE(all.options.pairGiven);
@@ -225,7 +227,9 @@ TEST(CommandLine, rejects_a_missing_or_invalid_value) {
              {{"-z", "+14:30", "E:", "out.zip"}, "-z: +14:30"},
              {{"-z", "+01:10", "E:", "out.zip"}, "-z: +01:10"},
              {{"-z", "02:00", "E:", "out.zip"}, "-z: 02:00"},
-             {{"E:", "out.zip", "-z"}, "-z: "}}) {
+             {{"E:", "out.zip", "-z"}, "-z: "},
+             {{"E:", "out.zip", "-m"}, "-m: "},
+             {{"-m", "", "E:", "out.zip"}, "-m: "}}) {
         SCOPED_TRACE(message);
         const Parsed parsed = parse(words);
         EXPECT_FALSE(parsed.usable);
