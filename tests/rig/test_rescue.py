@@ -18,7 +18,7 @@ import unittest
 import zipfile
 
 import cardrig
-from quilbex_support import assert_checksum_list, read_guano, run
+from quilbex_support import CHECKED, assert_checksum_list, read_guano, run
 from test_faulty_card import (BLOCK, EIO_TEXT, HEADER_BYTES, PAYLOAD_PER_BLOCK, MiB, SECTOR, SKIP_REASON, TIMEOUT,
                               FaultTestCase, progress_lines, read_entries, wav_data)
 
@@ -123,6 +123,13 @@ class RescueTest(FaultTestCase):
         self.assertEqual((status, err), (1, b"Read failed 0\n"), "without -r the read failure ends the run")
         self.assertTrue(out.endswith(b"\n\n" + EIO_TEXT + b"\n"), out)
         self.assertEqual(len(read_entries(self.archive)), 2)
+
+        # The check reads back what was stored, and never calls such a card safe to format.
+        for options, err_expected, entries in ((["-V", "-c"], b"Read failed 0\n", 2),
+                                               (["-r", "-V", "-c"], self.report(1, SECTOR), 3)):
+            status, out, err = self.run_card(card, options, fail=[bad])
+            self.assertEqual((status, err), (1, err_expected), options)
+            self.assertTrue(out.endswith(b"\n" + CHECKED % (entries, 0.0)), out[-200:])
 
     def test_folder_gets_the_zip_entries_as_files_with_the_same_output(self):
         card = self.card(*self.ITEMS)
