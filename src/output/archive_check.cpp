@@ -4,9 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <set>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 #include "output/checksum_list.hpp"
 #include "output/read_back.hpp"
@@ -29,19 +34,25 @@ struct Part {
     bool data = false;
 };
 
-// Takes the file's bytes in order and compares each part as it ends.
+// Takes the file's bytes in order and compares each part as it ends. The
+// parts may be added as the archive grows, each before its first byte comes.
 class Comparison {
 public:
-    explicit Comparison(const WrittenArchive& archive) : archive_(archive), inflater_(new inflate_state) {
-        for (const auto& entry : archive.entries) {
-            headers_.push_back(zip::localHeader(entry.record));
-            const uint64_t start = entry.record.headerOffset;
-            const uint64_t dataStart = start + headers_.back().size();
-            parts_.push_back({start, dataStart, headers_.back(), &entry, false});
-            parts_.push_back({dataStart, dataStart + entry.record.compressedSize, {}, &entry, true});
-        }
-        parts_.push_back({archive.dataEnd, archive.dataEnd + archive.end.size(), archive.end, nullptr, false});
-        begin();
+    explicit Comparison(std::string path) : path_(std::move(path)), inflater_(new inflate_state) {}
+
+    void addEntry(WrittenEntry written) {
+        const WrittenEntry& entry = entries_.emplace_back(std::move(written));
+        const std::vector<std::byte>& header = headers_.emplace_back(zip::localHeader(entry.record));
+        const uint64_t start = entry.record.headerOffset;
+        const uint64_t dataStart = start + header.size();
+        addPart({start, dataStart, header, &entry, false});
+        addPart({dataStart, dataStart + entry.record.compressedSize, {}, &entry, true});
+    }
+
+    // The directory and end records, at dataEnd: the last part.
+    void addEnd(uint64_t dataEnd, std::vector<std::byte> end) {
+        end_ = std::move(end);
+        addPart({dataEnd, dataEnd + end_.size(), end_, nullptr, false});
     }
 
     void take(std::span<const std::byte> bytes) {
@@ -63,13 +74,18 @@ public:
             // The file ended early: in the part in hand, and before all after it.
             for (fault(parts_[part_], position_); part_ < parts_.size(); ++part_) fault(parts_[part_], std::nullopt);
         } else if (beyond_) {
-            lines_.push_back(differsText(archive_.path, beyond_));
+            lines_.push_back(differsText(path_, beyond_));
         }
-        tally.files += archive_.entries.size();
+        tally.files += entries_.size();
         tally.differing.insert(tally.differing.end(), lines_.begin(), lines_.end());
     }
 
 private:
+    void addPart(const Part& part) {
+        parts_.push_back(part);
+        if (parts_.size() == part_ + 1) begin();
+    }
+
     void begin() {
         faulty_ = false;
         if (part_ < parts_.size() && parts_[part_].data) {
@@ -125,13 +141,14 @@ private:
     void fault(const Part& part, std::optional<uint64_t> at) {
         faulty_ = true;
         if (!told_.insert(part.entry).second) return;
-        const std::string what =
-            part.entry ? archive_.path + ": " + part.entry->record.name : archive_.path + ", its directory";
+        const std::string what = part.entry ? path_ + ": " + part.entry->record.name : path_ + ", its directory";
         lines_.push_back(differsText(what, at));
     }
 
-    const WrittenArchive& archive_;
-    std::vector<std::vector<std::byte>> headers_;
+    std::string path_;
+    std::deque<WrittenEntry> entries_;  // a deque: the parts point into it
+    std::deque<std::vector<std::byte>> headers_;
+    std::vector<std::byte> end_;
     std::vector<Part> parts_;
     size_t part_ = 0;
     uint64_t position_ = 0;
@@ -160,11 +177,141 @@ platform::SystemError writeDigest(const std::string& path, const platform::Sha25
     return error;
 }
 
+// The end of the whole pages before `position`, where a read that must not
+// reach a page still to be written stops.
+uint64_t wholePagesBefore(uint64_t position) {
+    return position / platform::ReadBackFile::alignment * platform::ReadBackFile::alignment;
+}
+
 }  // namespace
+
+// The reading thread's state; the fields under `mutex` are shared with the
+// writer, the others are the reader's alone.
+struct ArchiveReadBack::State {
+    explicit State(std::string archivePath)
+        : path(std::move(archivePath)), comparison(path), buffer(bufferSize, platform::ReadBackFile::alignment) {}
+
+    std::string path;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<WrittenEntry> pending;                                // flushed, not yet handed to the comparison
+    std::optional<std::pair<uint64_t, std::vector<std::byte>>> end;  // dataEnd and the end's bytes
+    uint64_t target = 0;    // read up to here; all of the file once `end` is set
+    bool stopping = false;  // the reader ends without reading on
+    bool done = false;      // the reader has ended
+
+    Comparison comparison;
+    platform::AlignedBuffer buffer;
+    platform::ReadBackFile file;
+    platform::Sha256 whole;
+    uint64_t position = 0;  // read so far
+    platform::SystemError error;
+    std::thread reader;
+};
+
+ArchiveReadBack::ArchiveReadBack(std::string path) : state_(std::make_unique<State>(std::move(path))) {}
+
+ArchiveReadBack::~ArchiveReadBack() {
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
+    }
+    state_->changed.notify_all();
+    if (state_->reader.joinable()) state_->reader.join();
+}
+
+void ArchiveReadBack::entryFlushed(const WrittenEntry& entry) {
+    written_.push_back(entry);
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->pending.push_back(entry);
+        const zip::EntryRecord& record = entry.record;
+        const uint64_t dataEnd = record.headerOffset + zip::localHeader(record).size() + record.compressedSize;
+        state_->target = wholePagesBefore(dataEnd);
+    }
+    if (!state_->reader.joinable()) state_->reader = std::thread([this] { run(); });
+    state_->changed.notify_all();
+}
+
+CheckTally ArchiveReadBack::finish(uint64_t keptEntries, uint64_t dataEnd, std::vector<std::byte> end) {
+    State& state = *state_;
+    const bool keptAll = keptEntries == written_.size();
+    {
+        std::unique_lock lock(state.mutex);
+        if (keptAll)
+            state.end.emplace(dataEnd, std::move(end));
+        else
+            state.stopping = true;
+    }
+    state.changed.notify_all();
+    if (!state.reader.joinable() && keptAll) state.reader = std::thread([this] { run(); });
+    if (state.reader.joinable()) state.reader.join();
+    if (!keptAll) {
+        written_.resize(static_cast<size_t>(keptEntries));
+        CheckTally again = checkArchive({state.path, std::move(written_), dataEnd, std::move(end)});
+        again.bytesRead += state.position;
+        return again;
+    }
+    CheckTally tally;
+    tally.bytesRead = state.position;
+    if (state.error.any()) {
+        tally.files = written_.size();
+        tally.differing.push_back(unreadableText(state.path, platform::systemErrorLine(state.error)));
+        return tally;
+    }
+    state.comparison.finish(tally);
+    if (!tally.differing.empty()) return tally;
+    if (const auto failed = writeDigest(state.path, state.whole.finish()); failed.any())
+        tally.failures.push_back("Error: Can't write " + state.path + ".sha256: " + platform::systemErrorLine(failed));
+    return tally;
+}
+
+// Each stretch is read once the writer says it is on the disk.
+void ArchiveReadBack::run() {
+    State& state = *state_;
+    state.error = state.file.open(state.path);
+    for (;;) {
+        std::deque<WrittenEntry> entries;
+        std::optional<std::pair<uint64_t, std::vector<std::byte>>> end;
+        uint64_t target = 0;
+        {
+            std::unique_lock lock(state.mutex);
+            state.changed.wait(lock, [&] { return state.stopping || state.end || !state.pending.empty(); });
+            if (state.stopping || state.error.any()) return;
+            entries = std::exchange(state.pending, {});
+            end = std::exchange(state.end, std::nullopt);
+            target = state.target;
+        }
+        for (auto& entry : entries) state.comparison.addEntry(std::move(entry));
+        if (end) {
+            state.comparison.addEnd(end->first, std::move(end->second));
+            readUpTo(state, UINT64_MAX);
+            return;
+        }
+        readUpTo(state, target);
+    }
+}
+
+// The pages written since the file was opened here are in the cache: they
+// are dropped before they are read.
+void ArchiveReadBack::readUpTo(State& state, uint64_t limit) {
+    state.file.dropCached();
+    while (!state.error.any() && state.position < limit) {
+        const auto n = static_cast<size_t>(std::min<uint64_t>(state.buffer.size(), limit - state.position));
+        size_t got = 0;
+        state.error = state.file.read(state.buffer.span().first(n), got);
+        if (got == 0) return;
+        state.whole.add(state.buffer.span().first(got));
+        state.comparison.take(state.buffer.span().first(got));
+        state.position += got;
+    }
+}
 
 CheckTally checkArchive(const WrittenArchive& archive) {
     CheckTally tally;
-    auto comparison = std::make_unique<Comparison>(archive);
+    auto comparison = std::make_unique<Comparison>(archive.path);
+    for (const auto& entry : archive.entries) comparison->addEntry(entry);
+    comparison->addEnd(archive.dataEnd, archive.end);
     platform::AlignedBuffer buffer(bufferSize, platform::ReadBackFile::alignment);
     platform::ReadBackFile file;
     platform::Sha256 whole;

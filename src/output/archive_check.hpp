@@ -12,6 +12,7 @@
 // archive as NAME.zip.sha256 when every part matched.
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,7 +40,35 @@ struct WrittenArchive {
 };
 
 // Reads the archive back and compares it; with every part identical, writes
-// NAME.zip.sha256 (a failure to write it counts as a difference).
+// NAME.zip.sha256 (a failure to write it is told apart from a difference).
 CheckTally checkArchive(const WrittenArchive& archive);
+
+// The same check while the archive is written: each entry, once finished
+// and flushed, is read back on a thread of its own while the next one is
+// written (up to the last whole page before its end, which the next entry's
+// header shares); after close() the rest, the directory with it. An archive
+// that kept fewer entries than were finished (after a failure, it was cut
+// back) is read back whole again instead.
+class ArchiveReadBack {
+public:
+    explicit ArchiveReadBack(std::string path);
+    ~ArchiveReadBack();  // stops the reading thread
+    ArchiveReadBack(const ArchiveReadBack&) = delete;
+    ArchiveReadBack& operator=(const ArchiveReadBack&) = delete;
+
+    // The entry is whole and on the disk: called in the order of the entries.
+    void entryFlushed(const WrittenEntry& entry);
+    // Once the archive is closed: it kept `keptEntries` of the entries, then
+    // `end` (directory and end records) from `dataEnd`.
+    CheckTally finish(uint64_t keptEntries, uint64_t dataEnd, std::vector<std::byte> end);
+
+private:
+    struct State;
+    void run();
+    static void readUpTo(State& state, uint64_t limit);
+
+    std::unique_ptr<State> state_;
+    std::vector<WrittenEntry> written_;  // every entry flushed: the writer's
+};
 
 }  // namespace quilbex::output

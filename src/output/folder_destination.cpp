@@ -34,7 +34,9 @@ bool FolderDestination::beginFile(const FileHeading& file) {
 bool FolderDestination::write(std::span<const std::byte> bytes) {
     if (error_.any()) return false;
     hash_.add(bytes);
-    return fail(file_.write(bytes));
+    const auto written = file_.write(bytes);
+    hash_.wait();  // the bytes are the caller's again on return
+    return fail(written);
 }
 
 // The CRC-32 is the zip's concern: the bytes are on the disk as they came.

@@ -19,6 +19,7 @@
 
 #include "output/checksum_list.hpp"
 #include "output/destination.hpp"
+#include "output/hash_beside.hpp"
 #include "output/read_back.hpp"
 #include "platform/output_file.hpp"
 #include "platform/sha256.hpp"
@@ -58,7 +59,7 @@ private:
 
     std::string folder_;
     platform::OutputFile file_;
-    platform::Sha256 hash_;  // of the bytes of the file begun last, as written
+    HashBeside hash_;  // of the bytes of the file begun last, as written
     ChecksumList list_;
     std::optional<ReadBack> readBack_;  // with the check
     bool renamed_ = false;              // a file took its name: the folder is to be flushed

@@ -5,8 +5,8 @@
 namespace quilbex::output {
 
 bool ZipDestination::open(const std::string& path) {
-    path_ = path;
     opened_ = zip_.open(path);
+    if (opened_ && checking_) readBack_.emplace(path);
     return opened_;
 }
 
@@ -24,17 +24,20 @@ bool ZipDestination::write(std::span<const std::byte> bytes) {
     return zip_.writeCompressed(bytes);
 }
 
+// With the check, the entry goes to the disk at once, to be read back while
+// the next one is written.
 bool ZipDestination::finishFile(uint64_t length, uint32_t crc) {
     if (!zip_.finishEntry(length, crc)) return false;
-    if (checking_) written_.push_back({zip_.lastFinished(), entryHash_.finish()});
+    if (!readBack_) return true;
+    if (!zip_.flush()) return false;
+    readBack_->entryFlushed({zip_.lastFinished(), entryHash_.finish()});
     return true;
 }
 
 // The entries the archive kept; nothing to read back when it was never made.
 CheckTally ZipDestination::finishChecks() {
-    if (!checking_ || !opened_) return {};
-    written_.resize(static_cast<size_t>(zip_.keptEntries()));
-    return output::checkArchive({path_, std::move(written_), zip_.keptDataEnd(), zip_.keptEnd()});
+    if (!readBack_) return {};
+    return readBack_->finish(zip_.keptEntries(), zip_.keptDataEnd(), zip_.keptEnd());
 }
 
 bool ZipDestination::close() { return zip_.close(); }

@@ -3,6 +3,7 @@
 // its start time (a start that is no valid date keeps the value it was
 // decoded from, with a warning).
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,8 @@ public:
     // Makes the archive at path, where nothing may be yet. False when it
     // cannot: every file then fails, and close() too.
     bool open(const std::string& path);
-    // Reads the archive back once it is closed (output/archive_check).
+    // Reads the archive back, each entry once it is flushed, while the next
+    // is written (output/archive_check). Before open().
     void checkArchive() { checking_ = true; }
 
     bool takesDeflated() const override { return true; }
@@ -33,12 +35,11 @@ public:
 
 private:
     zip::ZipWriter zip_;
-    std::string path_;
     bool opened_ = false;
     bool checking_ = false;
-    platform::Sha256 entryHash_;         // of the entry's deflate data as written, when checking
-    std::vector<WrittenEntry> written_;  // the entries finished, when checking
-    std::vector<std::string> warnings_;  // of the file begun last
+    platform::Sha256 entryHash_;               // of the entry's deflate data as written, when checking
+    std::optional<ArchiveReadBack> readBack_;  // when checking an archive made
+    std::vector<std::string> warnings_;        // of the file begun last
 };
 
 }  // namespace quilbex::output

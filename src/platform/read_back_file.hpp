@@ -31,6 +31,8 @@ public:
     // Reads the next bytes into the buffer (aligned, its size a multiple of
     // `alignment`), as many as it holds but at the end; `got` is 0 at the end.
     SystemError read(std::span<std::byte> buffer, size_t& got);
+    // Drops the cached copy of the file's bytes written since it was opened.
+    void dropCached();
     void close();
 
 private:

@@ -33,6 +33,8 @@ SystemError ReadBackFile::read(std::span<std::byte> buffer, size_t& got) {
     return {};
 }
 
+void ReadBackFile::dropCached() { ::posix_fadvise(static_cast<int>(handle_), 0, 0, POSIX_FADV_DONTNEED); }
+
 // What was read back leaves the cache too: it is no use to anyone later.
 void ReadBackFile::close() {
     if (handle_ == closedHandle) return;

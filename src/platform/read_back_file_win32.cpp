@@ -38,6 +38,9 @@ SystemError ReadBackFile::read(std::span<std::byte> buffer, size_t& got) {
     return {};
 }
 
+// Unbuffered reads never meet a cached copy.
+void ReadBackFile::dropCached() {}
+
 void ReadBackFile::close() {
     if (handle_ == closedHandle) return;
     CloseHandle(handleOf(handle_));

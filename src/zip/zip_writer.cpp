@@ -56,6 +56,11 @@ bool ZipWriter::finishEntry(uint64_t uncompressedSize, uint32_t crc) {
     return true;
 }
 
+bool ZipWriter::flush() {
+    if (!file_ || failed_ || !file_->flush()) return fail();
+    return true;
+}
+
 bool ZipWriter::close() {
     if (!file_) return !failed_;
     entry_.reset();

@@ -41,6 +41,10 @@ public:
     // Ends the entry with the uncompressed size and CRC-32 of what it holds.
     bool finishEntry(uint64_t uncompressedSize, uint32_t crc);
 
+    // Puts every entry finished so far on the disk; false when that failed,
+    // which fails the archive as a failed write does.
+    bool flush();
+
     // Finishes the archive with the central directory of every finished
     // entry, flushes it to the device and closes it; an entry begun and not
     // finished is left out. True when all of that succeeded. False after a
