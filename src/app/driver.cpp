@@ -14,12 +14,14 @@
 #include "output/folder_checks.hpp"
 #include "output/folder_destination.hpp"
 #include "output/folder_texts.hpp"
+#include "output/tee_destination.hpp"
 #include "output/zip_destination.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
 #include "platform/interrupt.hpp"
 #include "platform/terminal.hpp"
 #include "report/card_listing.hpp"
+#include "report/check_report.hpp"
 #include "report/elapsed_time.hpp"
 #include "report/progress.hpp"
 #include "report/rescue_report.hpp"
@@ -64,17 +66,21 @@ void reportElapsedTime(platform::Console& console, const Options& options, bool 
 struct Checked {
     int64_t cardSize = 0;            // 0 to stop
     bool replaceOldArchive = false;  // the user agreed to replace what is at the archive path
+    bool replaceOldMirror = false;   // the same for the second copy's archive (-m)
     bool replaceOldPage = false;     // ... at the report page's path
     bool pageAtPath = false;         // something is at the report page's path
 };
 
 // Checks made before the card is opened: the archive's directory (the
-// folder's parent with -d) and the report page's, the card's size and leave
-// to replace an old archive or page in one question; with a folder, that
-// question waits for the scan, which tells whether its files are there.
+// folder's parent with -d), with -m the second copy's, and the report
+// page's; the card's size and leave to replace an old archive, second copy
+// or page in one question; with a folder, that question waits for the scan,
+// which tells whether its files are there.
 Checked checkBeforeOpening(platform::Console& console, const Options& options) {
-    const std::string directory = options.folder ? output::folderPath(options.zipPath) : options.zipPath;
-    if (!options.list && !archiveDirectoryExists(console, directory)) return {};
+    for (const std::string& path : {options.zipPath, options.mirror}) {
+        const std::string directory = options.folder ? output::folderPath(path) : path;
+        if (!options.list && !path.empty() && !archiveDirectoryExists(console, directory)) return {};
+    }
     const bool page = !options.reportPath.empty();
     if (page && !archiveDirectoryExists(console, options.reportPath)) return {};
     const int64_t cardSize = card::getDriveSize(console, options.drive);
@@ -83,10 +89,12 @@ Checked checkBeforeOpening(platform::Console& console, const Options& options) {
         return {};
     }
     const bool pageAtPath = page && platform::existsAsNonDirectory(options.reportPath);
-    const bool archiveAtPath = !options.list && !options.folder && platform::existsAsNonDirectory(options.zipPath);
-    if (options.folder || (!archiveAtPath && !pageAtPath)) return {cardSize, false, false, pageAtPath};
+    const bool archives = !options.list && !options.folder;
+    const bool archiveAtPath = archives && platform::existsAsNonDirectory(options.zipPath);
+    const bool mirrorAtPath = archives && !options.mirror.empty() && platform::existsAsNonDirectory(options.mirror);
+    if (options.folder || (!archiveAtPath && !mirrorAtPath && !pageAtPath)) return {cardSize, false, false, false, pageAtPath};
     if (!confirmOverwrite(console)) return {};
-    return {cardSize, archiveAtPath, pageAtPath, pageAtPath};
+    return {cardSize, archiveAtPath, mirrorAtPath, pageAtPath, pageAtPath};
 }
 
 // The files an export writes, and a listing lists.
@@ -109,7 +117,9 @@ report::RunEnd runEnd(exporting::ExportStatus status) {
 }
 
 // The export of the plan's files through the destination; `record`
-// receives how it ended and what its rescue met.
+// receives how it ended, what its rescue met, and with -c what the check
+// found: the destination's read-back, and the blocks the card gave otherwise
+// than to the scan.
 exporting::ExportStatus exportThrough(platform::Console& console, const platform::DiagnosticLog& log,
                                       const Options& options, const std::optional<report::Terminal>& terminal,
                                       card::CardDevice& card, const scan::ScanResult& scan,
@@ -125,11 +135,17 @@ exporting::ExportStatus exportThrough(platform::Console& console, const platform
     request.progress = &progress;
     request.rescue = options.rescue;
     request.sectorSize = scan.sectorSize;
+    if (options.check) request.headerSectorCrcs = &scan.headerSectorCrcs;
     const auto result = exporting::exportRecordings(request, console, log);
     record.writesPage = true;
     record.rescue = result.rescue;
     record.readFailure = result.readFailure;
     record.outcome = {runEnd(result.status), result.filesStored, 0, options.zipPath};
+    if (!options.check) return result.status;
+    record.readBack.emplace();
+    for (const int32_t block : result.blocksReadOtherwise)
+        record.readBack->failures.push_back(report::blockReadTwiceText(block));
+    *record.readBack += destination.finishChecks();
     return result.status;
 }
 
@@ -149,15 +165,26 @@ int exitStatus(platform::Console& console, exporting::ExportStatus status) {
 
 // The status of the export into a zip. Only what the user agreed to replace
 // is deleted: anything that appears at the archive path later makes the
-// archive's creation fail.
+// archive's creation fail. With -c, `readBack` receives what reading the
+// archive back found.
 int exportToArchive(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
                     const Checked& checked, const std::optional<report::Terminal>& terminal,
                     card::CardDevice& card, const scan::ScanResult& scan, const output::FilePlan& plan,
                     RunRecord& record) {
     if (checked.replaceOldArchive) platform::deleteFile(options.zipPath);
+    if (checked.replaceOldMirror) platform::deleteFile(options.mirror);
     output::ZipDestination zip;
+    output::ZipDestination mirror;
+    if (options.check) {
+        zip.checkArchive();
+        mirror.checkArchive();
+    }
     const bool opened = exporting::openArchive(zip, options.zipPath, console);
-    const auto status = exportThrough(console, log, options, terminal, card, scan, plan, zip, opened, record);
+    // A second archive that cannot be made fails as a copy that fails later.
+    if (!options.mirror.empty()) exporting::openArchive(mirror, options.mirror, console);
+    output::TeeDestination both(zip, options.zipPath, mirror, options.mirror);
+    output::Destination& destination = options.mirror.empty() ? static_cast<output::Destination&>(zip) : both;
+    const auto status = exportThrough(console, log, options, terminal, card, scan, plan, destination, opened, record);
     if (status == exporting::ExportStatus::addFailed) console.outLine("Error:: Can't add file to zip.");
     return exitStatus(console, status);
 }
@@ -169,13 +196,24 @@ int exportToFolder(platform::Console& console, const platform::DiagnosticLog& lo
                    Checked& checked, const std::optional<report::Terminal>& terminal, card::CardDevice& card,
                    const scan::ScanResult& scan, const output::FilePlan& plan, RunRecord& record) {
     const std::string folder = output::folderPath(options.zipPath);
-    if (!output::folderReady(console, folder, plan, [&] { return confirmOverwrite(console); }, checked.pageAtPath))
+    const std::string mirrorFolder = output::folderPath(options.mirror);
+    std::vector<std::string> folders{folder};
+    if (!options.mirror.empty()) folders.push_back(mirrorFolder);
+    if (!output::folderReady(console, folders, plan, [&] { return confirmOverwrite(console); }, checked.pageAtPath))
         return failure;
     checked.replaceOldPage = checked.pageAtPath;
-    output::FolderDestination destination(folder);
+    output::FolderDestination main(folder);
+    output::FolderDestination mirror(mirrorFolder);
+    if (options.check) {
+        main.checkFiles();
+        mirror.checkFiles();
+    }
+    output::TeeDestination both(main, folder, mirror, mirrorFolder);
+    output::Destination& destination = options.mirror.empty() ? static_cast<output::Destination&>(main) : both;
     const auto ended = exportThrough(console, log, options, terminal, card, scan, plan, destination, true, record);
     const int status = exitStatus(console, ended);
-    if (!destination.keptPart().empty()) console.errLine(output::keptPartText(destination.keptPart()));
+    for (const auto* copy : {&main, &mirror})
+        if (!copy->keptPart().empty()) console.errLine(output::keptPartText(copy->keptPart()));
     return status;
 }
 
@@ -270,13 +308,17 @@ int extract(platform::Console& console, const Options& options, const std::strin
     const int32_t start = platform::processMilliseconds();
 
     const auto scan = scan::readFileInfo(*card, console, log, options.drive, checked.cardSize,
-                                         {&platform::interruptSignal(), options.rescue});
+                                         {&platform::interruptSignal(), options.rescue, options.check});
     const output::FilePlan plan(scan.table, planOptions(options));
     RunRecord record;
     int status = options.list ? listFound(console, scan, plan, record)
                               : exportFound(console, log, options, checked, *card, scan, plan, start, record);
     if (options.rescue && !options.list) status = reportRescue(console, options, scan, record, status);
     status = hintRescue(console, options, scan.readFailure ? scan.readFailure : record.readFailure, status);
+    // The check's lines close the run, once all else it has to say is said;
+    // an interrupted run has not finished its checks.
+    if (record.readBack && platform::interruptSignal().load() == 0)
+        status = report::printCheckReport(console, *record.readBack, status);
     if (options.reportPath.empty() || !record.writesPage) return status;
     return writePage(console, {options, commandLine, checked.cardSize, checked.replaceOldPage}, scan, plan, record,
                      status);

@@ -108,6 +108,12 @@ void takeOption(int argc, const char* const* argv, int& index, Options& options,
     case 'l':
         options.list = true;
         break;
+    case 'c':
+        options.check = true;
+        break;
+    case 'm':
+        takeValue(argc, argv, index, console, walk, parsePath, options.mirror);
+        break;
     case 'R':
         takeValue(argc, argv, index, console, walk, parsePath, options.reportPath);
         break;

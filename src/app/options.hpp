@@ -21,6 +21,8 @@ struct Options {
     bool guano = false;  // a GUANO chunk in every WAV file
     std::optional<int> utcOffsetMinutes;  // -12:00 to +14:00 in quarter hours, for GUANO
     bool list = false;    // list the card's recordings and write nothing: zipPath is not used
+    bool check = false;   // read every file back from the disk and compare it with the card
+    std::string mirror;   // with -m: the second copy's zip, or with -d folder, as typed; empty without
     std::string reportPath;  // -R: where the report page goes; empty without
 };
 

@@ -8,6 +8,7 @@
 #include "app/options.hpp"
 #include "card/sector_reader.hpp"
 #include "export/rescue_tally.hpp"
+#include "output/check_tally.hpp"
 #include "output/file_plan.hpp"
 #include "platform/console.hpp"
 #include "report/report_page.hpp"
@@ -24,6 +25,7 @@ struct RunRecord {
     exporting::ExportRescue rescue;
     std::vector<std::string> rescueLines;
     std::optional<card::ReadFailure> readFailure;  // the card read that ended the export
+    std::optional<output::CheckTally> readBack;    // with -c: what reading the copies back found
 };
 
 struct PageRequest {

@@ -32,6 +32,8 @@ const std::string_view usageText =
     "        -g - add GUANO metadata to every WAV file\n"
     "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
     "        -l - list the recordings on the card and write nothing\n"
+    "        -c - check: read every file back from the disk and compare it with the card\n"
+    "        -m PATH - also write a second copy to PATH (a zip, or with -d a folder)\n"
     "        -R PATH - write a report page of the card (HTML) to PATH\n"
     "\n"
     "Example:\n"

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "card/sector_reader.hpp"
+#include "scan/block_format.hpp"
 
 namespace quilbex::exporting {
 namespace {
@@ -133,7 +134,17 @@ BlockReader::Step BlockReader::readBlock(BlockBuffer& buffer, int32_t block, Rec
         end = {Reason::readFailed, block, {}, *failure};
         return Step::readFailed;
     }
+    compareHeaderSector(buffer, block);
     return Step::read;
+}
+
+// A card that gives other bytes for the same sector a second time holds no
+// trustworthy copy of anything; the check says so.
+void BlockReader::compareHeaderSector(BlockBuffer& buffer, int32_t block) {
+    if (!headerSectorCrcs_ || static_cast<size_t>(block) >= headerSectorCrcs_->size()) return;
+    const auto& scanned = (*headerSectorCrcs_)[static_cast<size_t>(block)];
+    if (scanned && *scanned != scan::headerSectorCrc(buffer.block().first(sectorSize_)))
+        blocksReadOtherwise_.push_back(block);
 }
 
 // A block the rescue stopped in is not stored: the recording ends before it,

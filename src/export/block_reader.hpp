@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "card/card_device.hpp"
 #include "card/sector_rescue.hpp"
@@ -30,6 +31,14 @@ public:
 
     // Goes on past unreadable sectors of sectorSize bytes from now on.
     void rescueSectors(uint32_t sectorSize);
+    // Compares the first sector of every block read whole with the CRC-32
+    // the scan kept of it (scan::ScanResult::headerSectorCrcs).
+    void compareHeaderSectors(const std::vector<std::optional<uint32_t>>& crcs, uint32_t sectorSize) {
+        headerSectorCrcs_ = &crcs;
+        sectorSize_ = sectorSize;
+    }
+    // After run(): the blocks whose first sector differed, in order.
+    const std::vector<int32_t>& blocksReadOtherwise() const { return blocksReadOtherwise_; }
 
     // Reads until the last file, a failed read (or the end of the rescue),
     // the stop signal or a cancelled pipeline; then closes both queues.
@@ -43,6 +52,7 @@ private:
     Next readFile(const output::PlannedFile& file);
     Step loadBlock(int32_t block, std::span<const std::byte> header, RecordingEnd& end);
     Step readBlock(BlockBuffer& buffer, int32_t block, RecordingEnd& end);
+    void compareHeaderSector(BlockBuffer& buffer, int32_t block);
     Step rescueBlock(BlockBuffer& buffer, int32_t block, const card::ReadFailure& failure, RecordingEnd& end);
     std::optional<uint64_t> cutChunk(const output::PlannedFile& file, uint64_t position,
                                      std::span<const std::byte> leadHeader);
@@ -72,6 +82,9 @@ private:
     BlockDamage heldDamage_;
     // The bytes the rescue zero-filled in the blocks read for the file being read.
     uint64_t fileDamage_ = 0;
+    const std::vector<std::optional<uint32_t>>* headerSectorCrcs_ = nullptr;
+    uint32_t sectorSize_ = 0;
+    std::vector<int32_t> blocksReadOtherwise_;  // the reader's until run() returns
 };
 
 }  // namespace quilbex::exporting

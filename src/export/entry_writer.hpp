@@ -26,6 +26,7 @@ struct WriterOutcome {
     std::optional<card::ReadFailure> readFailure;  // set with readFailed; reported by the caller
     ExportRescue rescue;
     uint64_t filesStored = 0;  // whole, not cut short where the reading stopped
+    std::vector<int32_t> blocksReadOtherwise;  // see ExportResult
 };
 
 class EntryWriter {

@@ -25,7 +25,7 @@ ExportResult exportRecordings(const ExportRequest& request, platform::Console& c
     }
     if (outcome.readFailure) card::reportReadFailure(console, *outcome.readFailure);
     if (outcome.status == ExportStatus::completed) progress.summarize();
-    return {outcome.status, outcome.rescue, outcome.readFailure, outcome.filesStored};
+    return {outcome.status, outcome.rescue, outcome.readFailure, outcome.filesStored, outcome.blocksReadOtherwise};
 }
 
 }  // namespace quilbex::exporting

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "card/card_device.hpp"
 #include "card/sector_reader.hpp"
@@ -50,6 +51,10 @@ struct ExportRequest {
     uint32_t sectorSize = 0;
     // The archive's bytes depend on it; the output does not.
     deflate::DeflateMode deflate = deflate::DeflateMode::perChunk;
+    // With the check (-c): the scan's CRC-32s of the blocks' first sectors
+    // (scan::ScanResult::headerSectorCrcs), to compare each block's first
+    // sector with as it is read again.
+    const std::vector<std::optional<uint32_t>>* headerSectorCrcs = nullptr;
 };
 
 struct ExportResult {
@@ -57,6 +62,9 @@ struct ExportResult {
     ExportRescue rescue;  // what the rescue met; nothing without it
     std::optional<card::ReadFailure> readFailure;  // the read that ended it, with readFailed
     uint64_t filesStored = 0;  // whole, not cut short where the reading stopped
+    // The blocks whose first sector the card gave otherwise than to the scan,
+    // in the order read; only with headerSectorCrcs.
+    std::vector<int32_t> blocksReadOtherwise;
 };
 
 // Makes the new archive the export writes into. False, with the message on

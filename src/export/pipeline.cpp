@@ -151,6 +151,7 @@ WriterOutcome runPipeline(const ExportRequest& request, ProgressEvents& progress
     BlockReader reader(request.plan, request.table, request.card, blocks, pool, compressQueue, writeQueue,
                        request.stopSignal);
     if (request.rescue) reader.rescueSectors(request.sectorSize);
+    if (request.headerSectorCrcs) reader.compareHeaderSectors(*request.headerSectorCrcs, request.sectorSize);
 
     std::vector<std::thread> threads;
     threads.emplace_back([&reader] { reader.run(); });
@@ -176,6 +177,7 @@ WriterOutcome runPipeline(const ExportRequest& request, ProgressEvents& progress
     for (auto& thread : threads) thread.join();
     WriterOutcome outcome = writer.outcome();
     outcome.rescue = rescue.result();
+    outcome.blocksReadOtherwise = reader.blocksReadOtherwise();
     return outcome;
 }
 

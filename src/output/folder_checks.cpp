@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "output/checksum_list.hpp"
 #include "output/folder_destination.hpp"
 #include "output/folder_texts.hpp"
 #include "platform/file_system.hpp"
@@ -15,10 +16,11 @@ namespace {
 constexpr uint64_t largestFatFile = 0xFFFFFFFFu;
 
 struct Survey {
-    // The most the files ever take beyond the free room: a file replaced is
-    // freed only when its successor, written in full beside it, takes its
-    // name. So before file k is renamed, files 0 to k are new and k to the
-    // last old: the largest of (new bytes of 0..k) - (old bytes of 0..k-1).
+    // The most the files (and their checksum list) ever take beyond the free
+    // room: a file replaced is freed only when its successor, written in full
+    // beside it, takes its name. So before file k is renamed, files 0 to k
+    // are new and k to the last old: the largest of (new bytes of 0..k) -
+    // (old bytes of 0..k-1).
     uint64_t peakBytes = 0;
     uint64_t replacedBytes = 0;  // of the old files the export replaces
     uint64_t largestBytes = 0;
@@ -29,9 +31,11 @@ struct Survey {
 Survey survey(const std::string& folder, const FilePlan& plan) {
     Survey result;
     const bool folderExists = platform::isDirectory(folder);
+    // The old checksum list is replaced as the files are.
+    result.anyExists = folderExists && platform::pathExists(pathInFolder(folder, std::string(checksumListName)));
     uint64_t newBytes = 0;
     plan.forEach([&](const PlannedFile& file) {
-        newBytes += file.heading.plannedSize;
+        newBytes += file.heading.plannedSize + checksumLineLength(file.heading.name);
         result.peakBytes = std::max(result.peakBytes, newBytes - std::min(newBytes, result.replacedBytes));
         if (file.heading.plannedSize > result.largestBytes) {
             result.largestBytes = file.heading.plannedSize;
@@ -72,9 +76,12 @@ bool fits(platform::Console& console, const std::string& folder, const Survey& f
     return true;
 }
 
+// A folder made is named on the disk at once: its parent is flushed.
 bool folderMade(platform::Console& console, const std::string& folder) {
     if (platform::isDirectory(folder)) return true;
-    const auto error = platform::makeDirectory(folder);
+    const std::string parent = existingFolderOf(folder);
+    auto error = platform::makeDirectory(folder);
+    if (!error.any()) error = platform::flushFolder(parent);
     if (error.any()) {
         console.errLine(cannotMakeFolderText(folder, error));
         return false;
@@ -104,12 +111,18 @@ bool isFatFileSystem(std::string_view name) {
            lower == "fat32";
 }
 
-bool folderReady(platform::Console& console, const std::string& folder, const FilePlan& plan,
+bool folderReady(platform::Console& console, const std::vector<std::string>& folders, const FilePlan& plan,
                  const std::function<bool()>& confirmOverwrite, bool alsoReplaced) {
-    const Survey files = survey(folder, plan);
-    if (!fits(console, folder, files)) return false;
-    if ((files.anyExists || alsoReplaced) && !confirmOverwrite()) return false;
-    return folderMade(console, folder);
+    bool anyExists = alsoReplaced;
+    for (const auto& folder : folders) {
+        const Survey files = survey(folder, plan);
+        if (!fits(console, folder, files)) return false;
+        anyExists = anyExists || files.anyExists;
+    }
+    if (anyExists && !confirmOverwrite()) return false;
+    for (const auto& folder : folders)
+        if (!folderMade(console, folder)) return false;
+    return true;
 }
 
 }  // namespace quilbex::output

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "output/file_plan.hpp"
 #include "platform/console.hpp"
@@ -26,11 +27,12 @@ std::string folderPath(const std::string& typed);
 // "fuse.fusefat"; exFAT has no such limit.
 bool isFatFileSystem(std::string_view name);
 
-// True when the plan's files may be written into the folder, which then
-// exists; false after the refusal or a "no" from confirmOverwrite, which is
-// asked when files of the plan's names are there, and also when alsoReplaced
-// (the report page's path holds a file).
-bool folderReady(platform::Console& console, const std::string& folder, const FilePlan& plan,
+// True when the plan's files may be written into each of the folders (the
+// main copy's, and with -m the second one's), which then exist; false after
+// the refusal that names the folder, or a "no" from confirmOverwrite, the one
+// question asked for all of them when files of the plan's names are there,
+// and also when alsoReplaced (the report page's path holds a file).
+bool folderReady(platform::Console& console, const std::vector<std::string>& folders, const FilePlan& plan,
                  const std::function<bool()>& confirmOverwrite, bool alsoReplaced = false);
 
 }  // namespace quilbex::output

@@ -4,19 +4,41 @@
 
 namespace quilbex::output {
 
-bool ZipDestination::open(const std::string& path) { return zip_.open(path); }
+bool ZipDestination::open(const std::string& path) {
+    opened_ = zip_.open(path);
+    if (opened_ && checking_) readBack_.emplace(path);
+    return opened_;
+}
 
 bool ZipDestination::beginFile(const FileHeading& file) {
     // The date comes first: its warnings are due even when the archive
     // refuses the entry.
     zip::EntryDate date = zip::makeFileInfo(file.start, file.storedStart);
     warnings_ = std::move(date.warnings);
+    if (checking_) entryHash_.finish();  // an entry left unfinished
     return zip_.beginEntry(file.name, date.dosDate, file.plannedSize);
 }
 
-bool ZipDestination::write(std::span<const std::byte> bytes) { return zip_.writeCompressed(bytes); }
+bool ZipDestination::write(std::span<const std::byte> bytes) {
+    if (checking_) entryHash_.add(bytes);
+    return zip_.writeCompressed(bytes);
+}
 
-bool ZipDestination::finishFile(uint64_t length, uint32_t crc) { return zip_.finishEntry(length, crc); }
+// With the check, the entry goes to the disk at once, to be read back while
+// the next one is written.
+bool ZipDestination::finishFile(uint64_t length, uint32_t crc) {
+    if (!zip_.finishEntry(length, crc)) return false;
+    if (!readBack_) return true;
+    if (!zip_.flush()) return false;
+    readBack_->entryFlushed({zip_.lastFinished(), entryHash_.finish()});
+    return true;
+}
+
+// The entries the archive kept; nothing to read back when it was never made.
+CheckTally ZipDestination::finishChecks() {
+    if (!readBack_) return {};
+    return readBack_->finish(zip_.keptEntries(), zip_.keptDataEnd(), zip_.keptEnd());
+}
 
 bool ZipDestination::close() { return zip_.close(); }
 

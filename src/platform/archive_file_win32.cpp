@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/archive_file.hpp"
+#include "platform/folder.hpp"
 
 namespace quilbex::platform {
 namespace {
@@ -29,7 +30,7 @@ std::unique_ptr<ArchiveFile> ArchiveFile::create(const std::string& path, System
         error = SystemError::last();
         return nullptr;
     }
-    return std::unique_ptr<ArchiveFile>(new ArchiveFile(reinterpret_cast<intptr_t>(handle)));
+    return std::unique_ptr<ArchiveFile>(new ArchiveFile(reinterpret_cast<intptr_t>(handle), folderOf(path)));
 }
 
 ArchiveFile::~ArchiveFile() { close(); }
@@ -60,7 +61,7 @@ bool ArchiveFile::truncate(uint64_t length) {
 
 bool ArchiveFile::flush() {
     const SystemError behind = writeBehind_.settle();
-    return (FlushFileBuffers(handleOf(handle_)) || failed()) && passOn(behind);
+    return (FlushFileBuffers(handleOf(handle_)) || failed()) && passOn(behind) && passOn(flushFolder(folder_));
 }
 
 bool ArchiveFile::close() {

@@ -28,4 +28,8 @@ struct BlockHeader {
 // Needs at least blockHeaderFieldsSize restored bytes.
 BlockHeader decodeBlockHeader(std::span<const std::byte> bytes);
 
+// The CRC-32 of a block's first sector as read, which the scan keeps and
+// the check (-c) compares with the sector's second reading in the export.
+uint32_t headerSectorCrc(std::span<const std::byte> sector);
+
 }  // namespace quilbex::scan

@@ -32,6 +32,7 @@ public:
           log_(log),
           result_(result),
           stopSignal_(options.stopSignal),
+          keepHeaderSectors_(options.keepHeaderSectors),
           sectorSize_(sectorSize) {
         if (options.rescue) rescue_.emplace(card.raw(), sectorSize);
     }
@@ -53,6 +54,7 @@ private:
     const platform::DiagnosticLog& log_;
     ScanResult& result_;
     const std::atomic<int>* stopSignal_;
+    bool keepHeaderSectors_;
     uint32_t sectorSize_;
     std::optional<card::SectorRescue> rescue_;
     // Unreadable header sectors since the last block with the magic: they
@@ -81,6 +83,9 @@ WalkEnd Walk::walk(int64_t blockCount, uint16_t& lastSequence) {
         if (!seekTo(at)) return WalkEnd::stopped;
         const HeaderRead header = readHeader(at, sector.span());
         if (header == HeaderRead::stop) return WalkEnd::stopped;
+        if (keepHeaderSectors_)
+            result_.headerSectorCrcs.push_back(header == HeaderRead::read ? std::optional(headerSectorCrc(sector.span()))
+                                                                          : std::nullopt);
         if (header == HeaderRead::read) {
             const BlockHeader fields = decodeBlockHeader(sector.span());
             lastSequence = fields.sequenceNumber;

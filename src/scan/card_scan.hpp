@@ -48,6 +48,10 @@ struct ScanResult {
     // first whose start time is not the recording's. They lie in the
     // recording all the same; the export keeps them, the listing names them.
     std::vector<ForeignRun> foreignRuns;
+    // With WalkOptions::keepHeaderSectors: the CRC-32 of the first sector of
+    // block k as read, for each block walked; none for a sector not read
+    // whole. Four bytes and a flag a block, at most the walk's limit of them.
+    std::vector<std::optional<uint32_t>> headerSectorCrcs;
 };
 
 struct WalkOptions {
@@ -55,6 +59,9 @@ struct WalkOptions {
     const std::atomic<int>* stopSignal = nullptr;
     // Go on past unreadable header sectors.
     bool rescue = false;
+    // Keep the CRC-32 of every header sector read, so that the export can
+    // tell whether the card gives the same bytes a second time.
+    bool keepHeaderSectors = false;
 };
 
 // Walks a card whose sectors are sectorSize bytes: see readFileInfo.

@@ -22,6 +22,7 @@ bool ZipWriter::open(const std::string& path) {
     entry_.reset();
     directory_.clear();
     marks_.assign(1, Mark{});
+    kept_ = {};
     file_ = platform::ArchiveFile::create(path, lastError_);
     failed_ = !file_;
     return !failed_;
@@ -49,8 +50,14 @@ bool ZipWriter::finishEntry(uint64_t uncompressedSize, uint32_t crc) {
     const auto header = localHeader(*entry_);
     if (file_->writeAt(entry_->headerOffset, header) != header.size()) return fail();
     appendCentralHeader(directory_, *entry_);
+    lastFinished_ = *entry_;
     marks_.push_back({marks_.back().entries + 1, position_, directory_.size()});
     entry_.reset();
+    return true;
+}
+
+bool ZipWriter::flush() {
+    if (!file_ || failed_ || !file_->flush()) return fail();
     return true;
 }
 
@@ -87,9 +94,17 @@ bool ZipWriter::write(std::span<const std::byte> bytes) {
 // right after their data; the truncation first gives back the room of
 // anything that came after them.
 bool ZipWriter::writeEnd(const Mark& mark) {
+    kept_ = mark;
     position_ = mark.dataEnd;
     return file_->truncate(mark.dataEnd) && write(std::span(directory_).first(mark.directoryEnd)) &&
            write(endRecords(mark.entries, mark.directoryEnd, mark.dataEnd));
+}
+
+std::vector<std::byte> ZipWriter::keptEnd() const {
+    std::vector<std::byte> end(directory_.begin(), directory_.begin() + static_cast<ptrdiff_t>(kept_.directoryEnd));
+    const auto records = endRecords(kept_.entries, kept_.directoryEnd, kept_.dataEnd);
+    end.insert(end.end(), records.begin(), records.end());
+    return end;
 }
 
 // Fewer entries than all the finished ones: the most whose directory fits

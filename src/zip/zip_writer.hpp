@@ -41,6 +41,10 @@ public:
     // Ends the entry with the uncompressed size and CRC-32 of what it holds.
     bool finishEntry(uint64_t uncompressedSize, uint32_t crc);
 
+    // Puts every entry finished so far on the disk; false when that failed,
+    // which fails the archive as a failed write does.
+    bool flush();
+
     // Finishes the archive with the central directory of every finished
     // entry, flushes it to the device and closes it; an entry begun and not
     // finished is left out. True when all of that succeeded. False after a
@@ -51,6 +55,15 @@ public:
     // (the later ones are dropped); should even that directory fail, those
     // entries stay whole for a recovering reader.
     bool close();
+
+    // The entry finished last, as the central directory lists it.
+    const EntryRecord& lastFinished() const { return lastFinished_; }
+    // After close(): how many of the finished entries the archive kept (all
+    // but after a failure), and the bytes written after their data: the
+    // central directory and the end records.
+    uint64_t keptEntries() const { return kept_.entries; }
+    uint64_t keptDataEnd() const { return kept_.dataEnd; }
+    std::vector<std::byte> keptEnd() const;
 
     // Why the first failed call since open() failed; no error when nothing
     // failed, or when what failed was no system call (a name too long).
@@ -79,6 +92,8 @@ private:
     // mark for the empty archive and one for each finished entry.
     std::vector<std::byte> directory_;
     std::vector<Mark> marks_;
+    Mark kept_;  // the mark whose end was written last
+    EntryRecord lastFinished_;
 };
 
 }  // namespace quilbex::zip

@@ -23,6 +23,8 @@ HINT = b"Try 'quilbex -h' for help\n"
 # After a read that failed on the card's sectors, without -r.
 RESCUE_HINT = b"The card has unreadable sectors: run again with -r to read past them.\n"
 PROMPT = b"Overwrite existing file? (y/n): "
+CHECKED = b"Checked: %d files, %.1f GB read back from the disk, all identical\n"  # % (files, GB)
+MAY_FORMAT = b"The card may be formatted.\n"
 USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
          b"\n"
          b"Usage: \n"
@@ -40,6 +42,8 @@ USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
          b"        -g - add GUANO metadata to every WAV file\n"
          b"        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
          b"        -l - list the recordings on the card and write nothing\n"
+         b"        -c - check: read every file back from the disk and compare it with the card\n"
+         b"        -m PATH - also write a second copy to PATH (a zip, or with -d a folder)\n"
          b"        -R PATH - write a report page of the card (HTML) to PATH\n"
          b"\n"
          b"Example:\n"
@@ -104,6 +108,18 @@ def file_state(path):
         for chunk in iter(lambda: f.read(1 << 20), b""):
             digest.update(chunk)
     return digest.hexdigest(), os.stat(path).st_mtime_ns
+
+
+def assert_checksum_list(test, folder, names):
+    """The folder's SHA256SUMS lists exactly these files, in this order, and
+    `sha256sum -c --strict` passes it with nothing but their OK lines."""
+    if not names:
+        test.assertEqual(os.path.getsize(os.path.join(folder, "SHA256SUMS")), 0)
+        return
+    result = subprocess.run(["sha256sum", "-c", "--strict", "SHA256SUMS"], cwd=folder, capture_output=True,
+                            text=True, timeout=600, check=False)
+    test.assertEqual((result.returncode, result.stderr, result.stdout),
+                     (0, "", "".join(f"{name}: OK\n" for name in names)), folder)
 
 
 def loop_devices_unavailable():

@@ -283,3 +283,32 @@ def served_loop_card(image, *, sector_size=512, read_only=True, direct_io=None,
         with loop_device(card, sector_size=sector_size, read_only=read_only,
                          direct_io=direct_io) as device:
             yield device
+
+
+@contextlib.contextmanager
+def served_flipping_folder(name, offset, *, timeout=10.0) -> Iterator[str]:
+    """Serves a fresh folder through quilbex-flipfs (from $QUILBEX_FLIPFS):
+    written pages stay in the kernel's cache, and every read of a file called
+    `name` that reaches the server has the byte at `offset` flipped. Yields
+    the mounted folder."""
+    flipfs = os.environ.get("QUILBEX_FLIPFS") or shutil.which("quilbex-flipfs")
+    if not flipfs:
+        raise RuntimeError("quilbex-flipfs not found: set QUILBEX_FLIPFS")
+    workdir = tempfile.mkdtemp(prefix="quilbex-flipfs-")
+    store, mountpoint = os.path.join(workdir, "store"), os.path.join(workdir, "mnt")
+    os.mkdir(store)
+    os.mkdir(mountpoint)
+    server = subprocess.Popen([flipfs, store, mountpoint, name, str(offset), "-f"], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + timeout
+        while not _is_mounted(mountpoint):
+            if server.poll() is not None or time.monotonic() > deadline:
+                raise RuntimeError(f"quilbex-flipfs did not mount {mountpoint}")
+            time.sleep(0.01)
+        yield mountpoint
+    finally:
+        cleanly = _unmount(mountpoint)
+        _stop(server, patience=5 if cleanly else 0)
+        if not _is_mounted(mountpoint):
+            shutil.rmtree(workdir, ignore_errors=True)

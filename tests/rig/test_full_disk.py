@@ -14,7 +14,9 @@ archive then keeps the recordings its directory has room for. A folder
 export (-d) refuses before its first byte a disk without room for every
 file, or a FAT file system (an image mounted by fusefat) for a file over
 4 GiB - 1; a file that meets a write failure keeps its .part name and its
-bytes so far. Needs root (mount) but for the size limit, QUILBEX_BIN and
+bytes so far. A disk that keeps the written bytes in the cache but holds
+one of them changed (quilbex-flipfs) is caught by the check (-c), which reads
+past the cache. Needs root (mount) but for the size limit, QUILBEX_BIN and
 QUILBEX_MKCARD; the FAT case also fusefat and mkfs.vfat.
 """
 
@@ -23,10 +25,12 @@ import re
 import resource
 import shutil
 import subprocess
+import time
 import unittest
 import zipfile
 
-from quilbex_support import PROMPT, binary, make_card, read_page, run, temp_dir
+import cardrig
+from quilbex_support import CHECKED, PROMPT, assert_checksum_list, binary, make_card, read_page, run, temp_dir
 from test_faulty_card import Card, read_entries, wav_data
 
 TIMEOUT = 120
@@ -68,8 +72,8 @@ class FullDiskTestCase(unittest.TestCase):
         self.archive = os.path.join(self.mountpoint, "out.zip")
         self.card = Card(os.path.join(self.dir, "card.img"), f"rec:1x{RECORDINGS}", "junk:1", payload="chirp")
 
-    def run_tool(self, merge_streams=False):
-        return run(["-V", self.card.path, self.archive], cwd=self.cwd, merge_streams=merge_streams,
+    def run_tool(self, merge_streams=False, options=()):
+        return run(["-V", *options, self.card.path, self.archive], cwd=self.cwd, merge_streams=merge_streams,
                    timeout=TIMEOUT)
 
     def assertNothingWrittenElsewhere(self, archive_expected):
@@ -118,9 +122,21 @@ class FullDiskTest(FullDiskTestCase):
                 rescue = b"Rescue: 8 of 8 recordings exported; 0 unreadable bytes zero-filled\n" if "-r" in options else b""
                 self.assertEqual((status, err), (1, rescue + b"Error: Can't write the report page " + page.encode() +
                                                  b": " + NO_SPACE), out)
-                written = (len(os.listdir(target)) if "-d" in options else len(read_entries(target)))
+                written = (len([n for n in os.listdir(target) if n.endswith(".wav")]) if "-d" in options
+                           else len(read_entries(target)))
                 self.assertEqual(written, RECORDINGS * (3 if "-s" in options else 1))
         self.assertEqual(sorted(os.listdir(self.mountpoint)), ["filler", "page.html"])
+
+    def test_check_reads_back_the_recordings_kept_when_disk_fills(self):
+        status, out, err = self.run_tool(options=["-c"])
+        kept = len(read_entries(self.archive))
+        self.assertEqual(status, 1)
+        self.assertTrue(err.startswith(ZIP_FAILURE + NO_SPACE), err)
+        self.assertTrue(out.endswith(ADD_FAILED + CHECKED % (kept, 0.0)), out[-200:])
+        if os.path.exists(self.archive + ".sha256"):
+            listed = subprocess.run(["sha256sum", "-c", "--strict", "out.zip.sha256"], cwd=self.mountpoint,
+                                    capture_output=True, timeout=TIMEOUT)
+            self.assertEqual((listed.returncode, listed.stdout), (0, b"out.zip: OK\n"))
 
     def test_folder_without_room_for_every_file_is_refused_before_the_first_byte(self):
         folder = os.path.join(self.mountpoint, "night-1")
@@ -141,7 +157,8 @@ class ReplacedFilesTest(FullDiskTestCase):
         self.assertEqual(run(["-d", card, folder], cwd=self.cwd)[0], 0)
         # Each old file is freed as its successor takes its name: one at a time is held beside the new ones.
         status, out, err = run(["-d", card, folder], stdin=b"y\n", cwd=self.cwd, timeout=TIMEOUT)
-        self.assertEqual((status, err, out.count(PROMPT), len(os.listdir(folder))), (0, b"", 1, 3), out)
+        self.assertEqual((status, err, out.count(PROMPT), len(os.listdir(folder))), (0, b"", 1, 4), out)
+        assert_checksum_list(self, folder, sorted(n for n in os.listdir(folder) if n.endswith(".wav")))
 
 
 @unittest.skipIf(SKIP_REASON or not (shutil.which("fusefat") and shutil.which("mkfs.vfat")),
@@ -242,19 +259,82 @@ class FileSizeLimitTest(unittest.TestCase):
     def test_folder_file_that_fails_keeps_its_part_name_and_bytes(self):
         limit = 5 << 20  # the first file (one block) fits, the second (two) does not
         card = Card(os.path.join(self.dir, "card.img"), "rec:1", "rec:2", "rec:1", "junk:1", payload="chirp")
-        folder = os.path.join(self.dir, "night-1")
-        hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
-        result = subprocess.run([binary("QUILBEX_BIN"), "-d", card.path, folder], capture_output=True, timeout=TIMEOUT,
-                                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard)))
         names = [f"wav{k:04d}_2017_03_05__14_{7 + k:02d}_32.wav" for k in range(2)]
-        part = os.path.join(folder, names[1] + ".part")
-        self.assertEqual(result.returncode, 1, result.stdout)
-        self.assertEqual(result.stderr, b"\nError: Can't write into %s: File too large\nUnfinished file kept as %s\n"
-                         % (folder.encode(), part.encode()))
-        self.assertEqual(sorted(os.listdir(folder)), [names[0], names[1] + ".part"])
-        with open(os.path.join(folder, names[0]), "rb") as whole, open(part, "rb") as cut:
-            self.assertEqual(wav_data(whole.read()), (PAYLOAD, card.payload(0)))
-            self.assertTrue(cut.read()[56:] == card.payload(1)[:limit - 56], "the .part must keep the bytes written")
+        hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
+        # The check reads back the file that was finished, and never calls the card safe.
+        for options, closing in (([], b""), (["-c"], b"\n" + CHECKED % (1, 0.0))):
+            folder = os.path.join(temp_dir(self), "night-1")
+            result = subprocess.run([binary("QUILBEX_BIN"), "-d", *options, card.path, folder], capture_output=True,
+                                    timeout=TIMEOUT,
+                                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard)))
+            part = os.path.join(folder, names[1] + ".part")
+            self.assertEqual(result.returncode, 1, result.stdout)
+            self.assertTrue(result.stdout.endswith(names[1].encode() + b"\r" + closing), result.stdout[-200:])
+            self.assertEqual(result.stderr, b"\nError: Can't write into %s: File too large\n"
+                             b"Unfinished file kept as %s\n" % (folder.encode(), part.encode()))
+            self.assertEqual(sorted(os.listdir(folder)), ["SHA256SUMS", names[0], names[1] + ".part"])
+            assert_checksum_list(self, folder, names[:1])
+            with open(os.path.join(folder, names[0]), "rb") as whole, open(part, "rb") as cut:
+                self.assertEqual(wav_data(whole.read()), (PAYLOAD, card.payload(0)))
+                self.assertTrue(cut.read()[56:] == card.payload(1)[:limit - 56],
+                                "the .part must keep the bytes written")
+
+
+@unittest.skipIf(cardrig.requires_root_and_fuse(), cardrig.requires_root_and_fuse() or "")
+class SecondCopyTest(FullDiskTestCase):
+    MOUNT_OPTIONS = "size=40m"
+
+    def test_second_folder_that_fills_up_leaves_the_first_complete_and_checked(self):
+        self.card = Card(os.path.join(self.dir, "card.img"), "rec:2x4", "junk:1", payload="chirp")
+        names = [f"wav{k:04d}_2017_03_05__14_{7 + k:02d}_32.wav" for k in range(4)]
+        first, second = os.path.join(self.dir, "night-1"), os.path.join(self.mountpoint, "night-1")
+        with cardrig.served_card(self.card.path, rate=8) as drive:
+            tool = subprocess.Popen([binary("QUILBEX_BIN"), "-d", "-c", "-m", second, drive, first],
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            # Once the second copy holds a whole file, the rest of its disk is taken.
+            while not os.path.exists(os.path.join(second, names[0])) and tool.poll() is None:
+                time.sleep(0.01)
+            free = shutil.disk_usage(self.mountpoint).free
+            with open(os.path.join(self.mountpoint, "filler"), "wb") as filler:
+                filler.write(bytes(free - (1 << 20)))
+            out, err = tool.communicate(timeout=TIMEOUT)
+        self.assertEqual(tool.returncode, 1, out)
+        part = re.search(rb"Unfinished file kept as (\S+)\n", err)
+        self.assertEqual(err, b"\nError: Can't write into %s: No space left on device\n"
+                         b"Unfinished file kept as %s\n" % (second.encode(), part and part[1]))
+        self.assertTrue(part[1].startswith(second.encode() + b"/wav000"), err)
+        assert_checksum_list(self, first, names)
+        kept = sorted(name for name in os.listdir(second) if name.endswith(".wav"))
+        assert_checksum_list(self, second, kept)
+        self.assertTrue(out.endswith(b"\n" + CHECKED % (len(names) + len(kept), 0.0)), out[-200:])
+
+
+@unittest.skipIf(cardrig.requires_root_and_fuse(), cardrig.requires_root_and_fuse() or "")
+class LyingDiskTest(unittest.TestCase):
+    """A disk that keeps the written bytes in the cache but holds one byte
+    changed: only a read-back that drops the cache sees it."""
+
+    def test_check_finds_the_byte_the_disk_changed(self):
+        card = Card(os.path.join(temp_dir(self), "card.img"), "rec:1", "rec:2", "junk:1", payload="chirp")
+        names = [f"wav{k:04d}_2017_03_05__14_{7 + k:02d}_32.wav" for k in range(2)]
+        # (options, target, file whose byte changes, its offset, what is told of it)
+        cases = [(["-d"], "checked", names[1], 100000, "/" + names[1]),
+                 ([], "out.zip", "out.zip", 100000, ": " + names[0]),  # in the deflate data
+                 ([], "out.zip", "out.zip", 10, f": {names[0]} (from byte 10)")]  # in its local header
+        for options, target, lying, offset, told in cases:
+            with self.subTest(target=target, offset=offset), cardrig.served_flipping_folder(lying, offset) as disk:
+                if options:
+                    # Read through the cache the lie goes unseen, as it
+                    # would by a check that kept the cache.
+                    cached = os.path.join(disk, "cached")
+                    self.assertEqual(run([*options, card.path, cached], timeout=TIMEOUT)[0], 0)
+                    assert_checksum_list(self, cached, names)
+                path = os.path.join(disk, target)
+                status, out, err = run([*options, "-c", card.path, path], timeout=TIMEOUT)
+                self.assertFalse(os.path.exists(path + ".sha256"), "no checksum for bytes that differ")
+            self.assertEqual((status, err), (1, b"Not identical on the disk: %s%s\nChecked: 1 of 2 files differ\n"
+                                             % (path.encode(), told.encode())), out)
+            self.assertTrue(out.endswith(names[1].encode() + b"\r\n"), out[-200:])
 
 
 if __name__ == "__main__":

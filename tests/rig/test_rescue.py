@@ -18,7 +18,7 @@ import unittest
 import zipfile
 
 import cardrig
-from quilbex_support import RESCUE_HINT, read_guano, read_page, run
+from quilbex_support import CHECKED, RESCUE_HINT, assert_checksum_list, read_guano, read_page, run
 from test_faulty_card import (BLOCK, EIO_TEXT, HEADER_BYTES, PAYLOAD_PER_BLOCK, MiB, SECTOR, SKIP_REASON, TIMEOUT,
                               FaultTestCase, progress_lines, read_entries, wav_data)
 
@@ -129,6 +129,13 @@ class RescueTest(FaultTestCase):
         self.assertTrue(out.endswith(b"\n\n" + EIO_TEXT + b"\n"), out)
         self.assertEqual(len(read_entries(self.archive)), 2)
 
+        # The check reads back what was stored, and never calls such a card safe to format.
+        for options, err_expected, entries in ((["-V", "-c"], b"Read failed 0\n" + RESCUE_HINT, 2),
+                                               (["-r", "-V", "-c"], self.report(1, SECTOR), 3)):
+            status, out, err = self.run_card(card, options, fail=[bad])
+            self.assertEqual((status, err), (1, err_expected), options)
+            self.assertTrue(out.endswith(b"\n" + CHECKED % (entries, 0.0)), out[-200:])
+
     def test_folder_gets_the_zip_entries_as_files_with_the_same_output(self):
         card = self.card(*self.ITEMS)
         bad = (3 * BLOCK + MiB, 3 * BLOCK + MiB + SECTOR)
@@ -144,7 +151,8 @@ class RescueTest(FaultTestCase):
             for name in archive.namelist():
                 with open(os.path.join(folder, name), "rb") as f:
                     self.assertTrue(f.read() == archive.read(name), f"{name} differs from its zip entry")
-            self.assertEqual(sorted(os.listdir(folder)), sorted(archive.namelist()))
+            self.assertEqual(sorted(os.listdir(folder)), sorted(archive.namelist() + ["SHA256SUMS"]))
+            assert_checksum_list(self, folder, archive.namelist())
 
     def test_names_the_pieces_that_hold_zero_filled_bytes_and_counts_them_in_their_guano(self):
         card = self.card(*self.ITEMS)

@@ -35,6 +35,8 @@ const std::string usage =
     "        -g - add GUANO metadata to every WAV file\n"
     "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
     "        -l - list the recordings on the card and write nothing\n"
+    "        -c - check: read every file back from the disk and compare it with the card\n"
+    "        -m PATH - also write a second copy to PATH (a zip, or with -d a folder)\n"
     "        -R PATH - write a report page of the card (HTML) to PATH\n"
     "\n"
     "Example:\n"
@@ -111,8 +113,11 @@ TEST(CommandLine, sets_verbose_and_elapsed_time_independently) {
 
 TEST(CommandLine, sets_rescue_alongside_the_other_flags) {
     EXPECT_FALSE(parse({"-V", "-t", "E:", "out.zip"}).options.rescue);
-    const Parsed all = parse({"E:", "-r", "-V", "out.zip", "-t"});
+    EXPECT_FALSE(parse({"-V", "-t", "E:", "out.zip"}).options.check);
+    const Parsed all = parse({"E:", "-r", "-V", "-c", "out.zip", "-m", "-t", "-t"});
     EXPECT_TRUE(all.options.rescue);
+    EXPECT_TRUE(all.options.check);
+    EXPECT_EQ(all.options.mirror, "-t");  // the value, whatever it looks like
     EXPECT_TRUE(all.options.verbose);
     EXPECT_TRUE(all.options.showElapsedTime);
     EXPECT_TRUE(all.options.pairGiven);
@@ -228,7 +233,9 @@ TEST(CommandLine, rejects_a_missing_or_invalid_value) {
              {{"-z", "02:00", "E:", "out.zip"}, "-z: 02:00"},
              {{"E:", "out.zip", "-z"}, "-z: "},
              {{"-R", "", "E:", "out.zip"}, "-R: "},
-             {{"E:", "out.zip", "-R"}, "-R: "}}) {
+             {{"E:", "out.zip", "-R"}, "-R: "},
+             {{"E:", "out.zip", "-m"}, "-m: "},
+             {{"-m", "", "E:", "out.zip"}, "-m: "}}) {
         SCOPED_TRACE(message);
         const Parsed parsed = parse(words);
         EXPECT_FALSE(parsed.usable);

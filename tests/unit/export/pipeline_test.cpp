@@ -24,6 +24,7 @@
 #include "output/file_plan.hpp"
 #include "output/recording_name.hpp"
 #include "output/zip_destination.hpp"
+#include "scan/card_scan.hpp"
 #include "wav/wav_header.hpp"
 #include "memory_card.hpp"
 #include "platform/diagnostic_log.hpp"
@@ -74,6 +75,8 @@ struct Faults {
     std::optional<int32_t> stopAtBlock;
     std::vector<testing::BadArea> badAreas;
     bool rescue = false;  // read on past them, in 512-byte sectors
+    // The scan's CRC-32s of the blocks' first sectors, for the check.
+    const std::vector<std::optional<uint32_t>>* headerSectorCrcs = nullptr;
 };
 
 struct ExportRun {
@@ -82,6 +85,7 @@ struct ExportRun {
     std::string output;   // standard output and error as written
     std::string archive;  // the archive file's bytes
     int32_t seeks = 0;    // seeks the card saw
+    std::vector<int32_t> blocksReadOtherwise;
 };
 
 // Empty unless a regular file.
@@ -121,9 +125,11 @@ ExportRun runExport(const std::shared_ptr<const CardImage>& image, const scan::R
     request.progress = &progress;
     request.rescue = faults.rescue;
     request.sectorSize = 512;
+    request.headerSectorCrcs = faults.headerSectorCrcs;
     ExportRun run;
     const ExportResult result = exportRecordings(request, console.console(), log);
     run.status = result.status;
+    run.blocksReadOtherwise = result.blocksReadOtherwise;
     run.rescue = result.rescue;
     run.output = console.text();
     run.archive = fileBytes(zipPath);
@@ -188,6 +194,22 @@ Faults seekFailsInRecording1() {
     Faults faults;
     faults.failingSeeks[2] = EIO;
     return faults;
+}
+
+TEST(ExportPipeline, CheckNamesTheBlocksWhoseFirstSectorReadsOtherwiseThanInTheScan) {
+    const testing::TempDir dir;
+    MergedConsole console;
+    const platform::DiagnosticLog log(console.console(), true);
+    card::CardDevice card(std::make_unique<testing::MemoryCard>(smallCard()), log);
+    const auto size = static_cast<int64_t>(smallCard()->bytes.size());
+    auto crcs = scan::walkCard(card, console.console(), log, 512, size, {nullptr, false, true}).headerSectorCrcs;
+    ASSERT_EQ(crcs.size(), 5u);
+    Faults faults;
+    faults.headerSectorCrcs = &crcs;
+    EXPECT_EQ(runExport(smallCard(), 2, dir.path("a.zip"), faults).blocksReadOtherwise, std::vector<int32_t>{});
+    // As if the scan had read other bytes in the middle block of recording 1.
+    *crcs[2] ^= 1;
+    EXPECT_EQ(runExport(smallCard(), 2, dir.path("a.zip"), faults).blocksReadOtherwise, std::vector<int32_t>{2});
 }
 
 TEST(ExportPipeline, ArchiveAndOutputAreTheSameForAnyThreadCount) {
