@@ -36,7 +36,7 @@ std::optional<int> parseUtcOffset(std::string_view text) {
     if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return {};
     const int hours = digit(1) * 10 + digit(2);
     const int minutes = digit(4) * 10 + digit(5);
-    if (hours < 0 || minutes < 0 || minutes % 15 != 0) return {};
+    if (hours < 0 || minutes < 0 || minutes >= 60 || minutes % 15 != 0) return {};
     const int offset = (text[0] == '-' ? -1 : 1) * (hours * 60 + minutes);
     if (offset < -12 * 60 || offset > 14 * 60) return {};
     return offset;
@@ -123,6 +123,8 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, platf
             takeOption(argc, argv, index, options, console, walk);
     }
     const size_t given = walk.positionals.size();
+    // A listing without its drive is as unusable as -i without one.
+    if (options.list && given == 0 && !walk.stop) walk.result = false;
     if (walk.result && !walk.stop && (given == 2 || (options.list && given == 1))) {
         options.drive = argv[walk.positionals[0]];
         if (given == 2) options.zipPath = argv[walk.positionals[1]];

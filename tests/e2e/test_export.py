@@ -156,11 +156,15 @@ class ProgressOutputTest(ExportTestCase):
         self.assertRegex(out[len(self.extracting(path) + lines):], rb"^\d\dm:\d\ds\n$")
 
     def test_verbose_line_gives_the_whole_length_when_no_archive_can_be_made(self):
-        path = os.path.join(self.dir, "z" * 5000 + ".zip")
-        status, out, err = run(["-V", self.card, path])
-        self.assertEqual((status, err), (1, b"Error: Can't make the zip file. Bad filename?\nFile name too long\n"
-                                            b"\nZip archive failure\nFile name too long\n"))
-        self.assertEqual(out, self.extracting(path) + self.verbose_line(1, path) + b"Error:: Can't add file to zip.\n")
+        os.mkdir(os.path.join(self.dir, "folder.zip"))
+        for name, reason in (("z" * 5000 + ".zip", b"File name too long"), ("folder.zip", b"Is a directory")):
+            with self.subTest(reason=reason):
+                path = os.path.join(self.dir, name)
+                status, out, err = run(["-V", self.card, path])
+                self.assertEqual((status, err), (1, b"Error: Can't make the zip file. Bad filename?\n" + reason +
+                                                 b"\n\nZip archive failure\n" + reason + b"\n"))
+                self.assertEqual(out, self.extracting(path) + self.verbose_line(1, path) +
+                                 b"Error:: Can't add file to zip.\n")
 
     def test_elapsed_time_ends_the_rewritten_line(self):
         path = self.archive()

@@ -221,6 +221,8 @@ TEST(CommandLine, rejects_a_missing_or_invalid_value) {
              {{"-z", "5", "E:", "out.zip"}, "-z: 5"},
              {{"-z", "+14:30", "E:", "out.zip"}, "-z: +14:30"},
              {{"-z", "+01:10", "E:", "out.zip"}, "-z: +01:10"},
+             {{"-z", "+00:60", "E:", "out.zip"}, "-z: +00:60"},
+             {{"-z", "-01:75", "E:", "out.zip"}, "-z: -01:75"},
              {{"-z", "02:00", "E:", "out.zip"}, "-z: 02:00"},
              {{"E:", "out.zip", "-z"}, "-z: "}}) {
         SCOPED_TRACE(message);
@@ -270,8 +272,8 @@ TEST(CommandLine, stops_at_version) {
     EXPECT_EQ(parsed.err, "");
 }
 
-TEST(CommandLine, is_unusable_when_drive_information_lacks_its_drive) {
-    for (const auto& words : std::vector<std::vector<std::string>>{{"-i"}, {"-t", "E:", "-i"}}) {
+TEST(CommandLine, is_unusable_when_drive_information_or_listing_lacks_its_drive) {
+    for (const auto& words : std::vector<std::vector<std::string>>{{"-i"}, {"-t", "E:", "-i"}, {"-l"}, {"-V", "-l"}}) {
         const Parsed parsed = parse(words);
         EXPECT_FALSE(parsed.usable);
         EXPECT_FALSE(parsed.options.pairGiven);
