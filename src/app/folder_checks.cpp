@@ -13,27 +13,52 @@ namespace quilbex::app {
 namespace {
 
 constexpr uint64_t largestFatFile = 0xFFFFFFFFu;
+// A FAT folder holds at most this many 32-byte directory entries, its own
+// "." and ".." among them.
+constexpr uint64_t fatFolderEntries = 65536;
+
+// What a file system that is FAT asks more of every file.
+struct FatRules {
+    uint64_t cluster = 1;  // every file takes whole clusters; 1 elsewhere
+    bool fat = false;
+};
+
+// The directory entries a file of this name takes on FAT: the short name's,
+// and one for every 13 characters of the long name (ours never fit a short
+// name alone).
+uint64_t fatEntries(const std::string& name) { return 1 + (name.size() + 12) / 13; }
 
 struct Survey {
     uint64_t bytes = 0;  // of every file; a file replaced is freed only at its rename
+    uint64_t wholeClusterBytes = 0;  // the same, each file rounded up to whole clusters
     uint64_t largestBytes = 0;
     std::string largestName;
+    uint64_t files = 0;
+    // On FAT: ".", "..", each file's, and the .part name of the one being written.
+    uint64_t entries = 2;
     bool anyExists = false;
 };
 
-Survey survey(const std::string& folder, const output::FilePlan& plan) {
+Survey survey(const std::string& folder, const output::FilePlan& plan, const FatRules& rules) {
     Survey result;
     const bool folderExists = platform::isDirectory(folder);
+    uint64_t largestPartEntries = 0;
     plan.forEach([&](const output::PlannedFile& file) {
-        result.bytes += file.heading.plannedSize;
-        if (file.heading.plannedSize > result.largestBytes) {
-            result.largestBytes = file.heading.plannedSize;
+        const uint64_t size = file.heading.plannedSize;
+        result.bytes += size;
+        result.wholeClusterBytes += (size + rules.cluster - 1) / rules.cluster * rules.cluster;
+        ++result.files;
+        result.entries += fatEntries(file.heading.name);
+        largestPartEntries = std::max(largestPartEntries, fatEntries(file.heading.name + ".part"));
+        if (size > result.largestBytes) {
+            result.largestBytes = size;
             result.largestName = file.heading.name;
         }
         if (folderExists && !result.anyExists)
             result.anyExists = platform::pathExists(output::pathInFolder(folder, file.heading.name));
         return true;
     });
+    result.entries += largestPartEntries;
     return result;
 }
 
@@ -45,16 +70,28 @@ std::string existingFolderOf(const std::string& folder) {
     return folder.starts_with('/') || folder.starts_with('\\') ? folder.substr(0, 1) : ".";
 }
 
-bool fits(platform::Console& console, const std::string& folder, const Survey& files) {
-    const std::string where = existingFolderOf(folder);
-    // First the limit that more room would not lift.
-    if (files.largestBytes > largestFatFile && isFatFileSystem(platform::fileSystemName(where))) {
+FatRules fatRulesOf(const std::string& where) {
+    if (!isFatFileSystem(platform::fileSystemName(where))) return {};
+    return {std::max<uint64_t>(platform::allocationUnit(where).value_or(1), 1), true};
+}
+
+bool fits(platform::Console& console, const std::string& folder, const std::string& where, const FatRules& rules,
+          const Survey& files) {
+    // First the limits that more room would not lift.
+    if (rules.fat && files.largestBytes > largestFatFile) {
         console.errLine(tooLargeForFatText(folder, files.largestName, files.largestBytes));
         return false;
     }
+    if (rules.fat && files.entries > fatFolderEntries) {
+        console.errLine(tooManyForFatText(folder, files.files, files.entries, fatFolderEntries));
+        return false;
+    }
     const auto free = platform::freeSpace(where);
-    if (free && *free < files.bytes) {
-        console.errLine(notEnoughRoomText(folder, files.bytes, *free));
+    if (free && *free < files.wholeClusterBytes) {
+        // The bytes alone would fit: the clusters' slack is what is missing.
+        const bool slack = *free >= files.bytes;
+        console.errLine(notEnoughRoomText(folder, files.wholeClusterBytes, *free) +
+                        (slack ? wholeClustersHint(rules.cluster) : ""));
         return false;
     }
     return true;
@@ -84,8 +121,10 @@ bool isFatFileSystem(std::string_view name) {
 }
 
 bool folderReady(platform::Console& console, const std::string& folder, const output::FilePlan& plan) {
-    const Survey files = survey(folder, plan);
-    if (!fits(console, folder, files)) return false;
+    const std::string where = existingFolderOf(folder);
+    const FatRules rules = fatRulesOf(where);
+    const Survey files = survey(folder, plan, rules);
+    if (!fits(console, folder, where, rules, files)) return false;
     if (files.anyExists && !confirmOverwrite(console)) return false;
     return folderMade(console, folder);
 }

@@ -112,7 +112,7 @@ class FullDiskTest(FullDiskTestCase):
 @unittest.skipIf(SKIP_REASON or not (shutil.which("fusefat") and shutil.which("mkfs.vfat")),
                  SKIP_REASON or "needs fusefat and mkfs.vfat")
 class FatFolderTest(unittest.TestCase):
-    def test_file_over_4_gib_is_refused_on_fat(self):
+    def test_limits_of_fat_are_refused_before_the_first_byte(self):
         binary("QUILBEX_MKCARD")
         tmp = temp_dir(self)
         image, mountpoint = os.path.join(tmp, "fat.img"), os.path.join(tmp, "fat")
@@ -122,13 +122,22 @@ class FatFolderTest(unittest.TestCase):
         subprocess.run(["mkfs.vfat", "-F", "32", image], check=True, capture_output=True)
         subprocess.run(["fusefat", "-o", "rw+", image, mountpoint], check=True, capture_output=True)
         self.addCleanup(_unmount, mountpoint)
-        card = make_card(os.path.join(tmp, "card.img"), "rec:1", "rec:1025", "junk:1", payload="sparse")
-        status, out, err = run(["-d", card, mountpoint], timeout=TIMEOUT)
-        self.assertEqual(status, 1, out)
-        self.assertEqual(err, b"Too large for the FAT file system of %s: wav0001_2017_03_05__14_08_32.wav would be "
-                         b"%d bytes, FAT holds at most 4294967295 a file; cut the recordings with -s N\n"
-                         % (mountpoint.encode(), 1025 * PAYLOAD + 92))  # an RF64 header: 56 bytes and ds64
-        self.assertEqual(os.listdir(mountpoint), [])
+        fat = b"FAT file system of " + mountpoint.encode()
+        # 3663 blocks of sound are 20,005 files of one second, whose names
+        # take four directory entries each.
+        cases = [
+            (("rec:1", "rec:1025"), [], b"Too large for the %s: wav0001_2017_03_05__14_08_32.wav would be %d bytes, "
+             b"FAT holds at most 4294967295 a file; cut the recordings with -s N\n"
+             % (fat, 1025 * PAYLOAD + 92)),  # an RF64 header: 56 bytes and ds64
+            (("rec:3663",), ["-s", "1"], b"Too many files for the %s: 20005 files take 80026 directory entries, "
+             b"a FAT folder holds at most 65536; cut the recordings with a larger -s N\n" % fat),
+        ]
+        for items, options, refusal in cases:
+            with self.subTest(items=items):
+                card = make_card(os.path.join(tmp, "card.img"), *items, "junk:1", payload="sparse")
+                status, out, err = run(["-d", *options, card, mountpoint], timeout=TIMEOUT)
+                self.assertEqual((status, err), (1, refusal), out)
+                self.assertEqual(os.listdir(mountpoint), [])
 
 
 class ReadOnlyDiskTest(FullDiskTestCase):
