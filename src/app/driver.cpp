@@ -80,7 +80,7 @@ Checked checkBeforeOpening(platform::Console& console, const Options& options) {
 
 // The files an export writes, and a listing lists.
 output::PlanOptions planOptions(const Options& options) {
-    return {options.secondsPerFile, options.guano, options.utcOffsetMinutes};
+    return {options.secondsPerFile, options.guano, options.utcOffsetMinutes, options.namePrefix};
 }
 
 // The export of the plan's files through the destination; `rescue`

@@ -1,5 +1,6 @@
 #include "app/options.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <vector>
 
@@ -40,6 +41,16 @@ std::optional<int> parseUtcOffset(std::string_view text) {
     const int offset = (text[0] == '-' ? -1 : 1) * (hours * 60 + minutes);
     if (offset < -12 * 60 || offset > 14 * 60) return {};
     return offset;
+}
+
+// 1 to 64 letters, digits, '-', '_' and '.': safe in a file name on any system.
+std::optional<std::string> parseNamePrefix(std::string_view text) {
+    const auto allowed = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+               c == '.';
+    };
+    if (text.empty() || text.size() > 64 || !std::all_of(text.begin(), text.end(), allowed)) return {};
+    return std::string(text);
 }
 
 // The value of the option at `index` from the next argument, into `into`;
@@ -91,6 +102,9 @@ void takeOption(int argc, const char* const* argv, int& index, Options& options,
         break;
     case 'l':
         options.list = true;
+        break;
+    case 'n':
+        takeValue(argc, argv, index, console, walk, parseNamePrefix, options.namePrefix);
         break;
     case 'v':
         printVersion(console);

@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "output/destination.hpp"
+#include "output/prefix_names.hpp"
 #include "scan/recording_table.hpp"
 #include "wav/guano.hpp"
 
@@ -21,6 +23,7 @@ struct PlanOptions {
     uint32_t secondsPerFile = 0;  // 0: whole recordings
     bool guano = false;           // a GUANO chunk ends every file
     std::optional<int> utcOffsetMinutes;
+    std::string namePrefix = {};  // names PREFIX_YYYYMMDD_HHMMSS.wav; empty: the card's own names
 };
 
 struct PlannedFile {
@@ -56,12 +59,14 @@ public:
 private:
     // The files of recording k, the first numbered `index`, until visit
     // returns false; false then.
-    bool forEachOf(int32_t k, uint64_t& index, const std::function<bool(const PlannedFile&)>& visit) const;
+    bool forEachOf(int32_t k, uint64_t& index, PrefixNames::Walk* named,
+                   const std::function<bool(const PlannedFile&)>& visit) const;
     wav::GuanoFacts guanoFacts(const PlannedFile& file) const;
     uint64_t trailerSize(const PlannedFile& file) const;
 
     const scan::RecordingTable& table_;
     PlanOptions options_;
+    std::optional<PrefixNames> prefixNames_;  // with a name prefix
     uint64_t fileCount_ = 0;
     uint64_t totalBytes_ = 0;
 };

@@ -37,6 +37,7 @@ USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
          b"        -g - add GUANO metadata to every WAV file\n"
          b"        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
          b"        -l - list the recordings on the card and write nothing\n"
+         b"        -n PREFIX - name files PREFIX_YYYYMMDD_HHMMSS.wav from their start times\n"
          b"\n"
          b"Example:\n"
          b"    quilbex E: C:\\temp\\out.zip\n")

@@ -35,6 +35,7 @@ const std::string usage =
     "        -g - add GUANO metadata to every WAV file\n"
     "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
     "        -l - list the recordings on the card and write nothing\n"
+    "        -n PREFIX - name files PREFIX_YYYYMMDD_HHMMSS.wav from their start times\n"
     "\n"
     "Example:\n"
     "    quilbex E: C:\\temp\\out.zip\n";
@@ -188,6 +189,7 @@ TEST(CommandLine, takes_the_analysis_options_and_their_values) {
         uint32_t seconds;
         bool guano;
         std::optional<int> offset;
+        std::string prefix = {};
     };
     for (const auto& c : std::vector<Case>{
              {{"E:", "out.zip"}, false, 0, false, std::nullopt},
@@ -197,7 +199,9 @@ TEST(CommandLine, takes_the_analysis_options_and_their_values) {
              {{"-z", "-05:00", "E:", "out.zip", "-gx"}, false, 0, true, -300},
              {{"E:", "-z", "+14:00", "out.zip"}, false, 0, false, 14 * 60},
              {{"E:", "-z", "-12:00", "out.zip"}, false, 0, false, -12 * 60},
-             {{"E:", "-z", "+05:45", "out.zip"}, false, 0, false, 5 * 60 + 45}}) {
+             {{"E:", "-z", "+05:45", "out.zip"}, false, 0, false, 5 * 60 + 45},
+             {{"-n", "TQ2878_site-3.b", "E:", "out.zip"}, false, 0, false, std::nullopt, "TQ2878_site-3.b"},
+             {{"-n", std::string(64, 'Z'), "E:", "out.zip"}, false, 0, false, std::nullopt, std::string(64, 'Z')}}) {
         SCOPED_TRACE(c.words[0] + " " + c.words[1]);
         const Parsed parsed = parse(c.words);
         EXPECT_TRUE(parsed.usable);
@@ -206,6 +210,7 @@ TEST(CommandLine, takes_the_analysis_options_and_their_values) {
         EXPECT_EQ(parsed.options.secondsPerFile, c.seconds);
         EXPECT_EQ(parsed.options.guano, c.guano);
         EXPECT_EQ(parsed.options.utcOffsetMinutes, c.offset);
+        EXPECT_EQ(parsed.options.namePrefix, c.prefix);
         expectNothingPrinted(parsed);
     }
 }
@@ -224,7 +229,13 @@ TEST(CommandLine, rejects_a_missing_or_invalid_value) {
              {{"-z", "+00:60", "E:", "out.zip"}, "-z: +00:60"},
              {{"-z", "-01:75", "E:", "out.zip"}, "-z: -01:75"},
              {{"-z", "02:00", "E:", "out.zip"}, "-z: 02:00"},
-             {{"E:", "out.zip", "-z"}, "-z: "}}) {
+             {{"E:", "out.zip", "-z"}, "-z: "},
+             {{"-n", "", "E:", "out.zip"}, "-n: "},
+             {{"-n", std::string(65, 'a'), "E:", "out.zip"}, "-n: " + std::string(65, 'a')},
+             {{"-n", "grid 12", "E:", "out.zip"}, "-n: grid 12"},
+             {{"-n", "../up", "E:", "out.zip"}, "-n: ../up"},
+             {{"-n", "caf\xc3\xa9", "E:", "out.zip"}, "-n: caf\xc3\xa9"},
+             {{"E:", "out.zip", "-n"}, "-n: "}}) {
         SCOPED_TRACE(message);
         const Parsed parsed = parse(words);
         EXPECT_FALSE(parsed.usable);
