@@ -5,6 +5,7 @@
 
 #include "app/driver.hpp"
 #include "app/folder_texts.hpp"
+#include "output/checksum_list.hpp"
 #include "output/folder_destination.hpp"
 #include "platform/file_system.hpp"
 #include "platform/folder.hpp"
@@ -29,12 +30,14 @@ struct FatRules {
 uint64_t fatEntries(const std::string& name) { return 1 + (name.size() + 12) / 13; }
 
 struct Survey {
-    uint64_t bytes = 0;  // of every file; a file replaced is freed only at its rename
+    uint64_t bytes = 0;  // of every file and the checksum list; a file replaced is
+                         // freed only at its rename
     uint64_t wholeClusterBytes = 0;  // the same, each file rounded up to whole clusters
     uint64_t largestBytes = 0;
     std::string largestName;
     uint64_t files = 0;
-    // On FAT: ".", "..", each file's, and the .part name of the one being written.
+    // On FAT: ".", "..", each file's, the .part name of the one being
+    // written and the checksum list's.
     uint64_t entries = 2;
     bool anyExists = false;
 };
@@ -42,11 +45,19 @@ struct Survey {
 Survey survey(const std::string& folder, const output::FilePlan& plan, const FatRules& rules) {
     Survey result;
     const bool folderExists = platform::isDirectory(folder);
+    // The old checksum list is replaced as the files are.
+    const std::string listName(output::checksumListName);
+    result.anyExists = folderExists && platform::pathExists(output::pathInFolder(folder, listName));
+    const auto add = [&](uint64_t bytes) {
+        result.bytes += bytes;
+        result.wholeClusterBytes += (bytes + rules.cluster - 1) / rules.cluster * rules.cluster;
+    };
+    uint64_t listBytes = 0;
     uint64_t largestPartEntries = 0;
     plan.forEach([&](const output::PlannedFile& file) {
         const uint64_t size = file.heading.plannedSize;
-        result.bytes += size;
-        result.wholeClusterBytes += (size + rules.cluster - 1) / rules.cluster * rules.cluster;
+        add(size);
+        listBytes += output::checksumLineLength(file.heading.name);
         ++result.files;
         result.entries += fatEntries(file.heading.name);
         largestPartEntries = std::max(largestPartEntries, fatEntries(file.heading.name + ".part"));
@@ -58,7 +69,8 @@ Survey survey(const std::string& folder, const output::FilePlan& plan, const Fat
             result.anyExists = platform::pathExists(output::pathInFolder(folder, file.heading.name));
         return true;
     });
-    result.entries += largestPartEntries;
+    add(listBytes);
+    result.entries += largestPartEntries + fatEntries(listName);
     return result;
 }
 
@@ -97,9 +109,12 @@ bool fits(platform::Console& console, const std::string& folder, const std::stri
     return true;
 }
 
+// A folder made is named on the disk at once: its parent is flushed.
 bool folderMade(platform::Console& console, const std::string& folder) {
     if (platform::isDirectory(folder)) return true;
-    const auto error = platform::makeDirectory(folder);
+    const std::string parent = existingFolderOf(folder);
+    auto error = platform::makeDirectory(folder);
+    if (!error.any()) error = platform::flushFolder(parent);
     if (error.any()) console.errLine(cannotMakeFolderText(folder, error));
     return !error.any();
 }

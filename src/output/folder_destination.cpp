@@ -17,12 +17,14 @@ std::string pathInFolder(const std::string& folder, const std::string& name) {
 
 bool FolderDestination::beginFile(const FileHeading& file) {
     if (error_.any()) return false;
+    name_ = file.name;
     path_ = pathInFolder(folder_, file.name);
     start_ = file.start;
     plannedSize_ = file.plannedSize;
     warnings_.clear();
     if (platform::toDosDateTime(file.start).fileTimeError != 0)
         warnings_ = zip::makeFileInfo(file.start, file.storedStart).warnings;
+    if (!list_.made() && !fail(list_.create(pathInFolder(folder_, std::string(checksumListName))))) return false;
     // A .part left by an earlier run, or a link planted there, goes first.
     if (!fail(platform::removeFile(partPathOf(path_))) || !fail(file_.create(partPathOf(path_)))) return false;
     partMade_ = true;
@@ -31,6 +33,7 @@ bool FolderDestination::beginFile(const FileHeading& file) {
 
 bool FolderDestination::write(std::span<const std::byte> bytes) {
     if (error_.any()) return false;
+    hash_.add(bytes);
     return fail(file_.write(bytes));
 }
 
@@ -43,11 +46,17 @@ bool FolderDestination::finishFile(uint64_t length, uint32_t) {
         !fail(platform::renameReplacing(partPathOf(path_), path_)))
         return false;
     partMade_ = false;
-    return true;
+    renamed_ = true;
+    return fail(list_.add(hash_.finish(), name_));
 }
 
+// The list and the names go to the disk whatever ended the export, so that
+// the files finished so far are found whole and listed after a power cut.
 bool FolderDestination::close() {
     if (partMade_) keepPart();
+    const auto listed = list_.made() ? list_.finish() : platform::SystemError{};
+    const auto named = renamed_ ? platform::flushFolder(folder_) : platform::SystemError{};
+    if (!error_.any()) error_ = listed.any() ? listed : named;
     return !error_.any();
 }
 
@@ -65,6 +74,7 @@ bool FolderDestination::fail(platform::SystemError error) {
 
 bool FolderDestination::keepPart() {
     partMade_ = false;
+    hash_.finish();  // the next file's hash starts anew
     keptPart_ = partPathOf(path_);
     if (const auto error = file_.close(); error.any() && !error_.any()) error_ = error;
     return !error_.any();

@@ -5,15 +5,21 @@
 // that stopped) keeps its .part name and its bytes so far. The folder may be
 // one that others can write: every file is made exclusively, a link at a
 // .part name is removed, never followed, and one at a final name is replaced
-// by the rename. Nothing else in the folder is touched.
+// by the rename. Nothing else in the folder is touched but its checksum list
+// (output/checksum_list), which gets each file's SHA-256 as the file takes
+// its name: the hash of the bytes as they were written, worked out while
+// they were. Before close() reports success the list, and the folder's own
+// entries with the new names, are on the disk too.
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "output/checksum_list.hpp"
 #include "output/destination.hpp"
 #include "platform/output_file.hpp"
+#include "platform/sha256.hpp"
 
 namespace quilbex::output {
 
@@ -46,7 +52,11 @@ private:
 
     std::string folder_;
     platform::OutputFile file_;
-    std::string path_;  // the final path of the file begun last
+    platform::Sha256 hash_;  // of the bytes of the file begun last, as written
+    ChecksumList list_;
+    bool renamed_ = false;  // a file took its name: the folder is to be flushed
+    std::string name_;      // of the file begun last
+    std::string path_;      // its final path
     platform::CalendarTime start_;
     uint64_t plannedSize_ = 0;  // the file is whole when it gets this many bytes
     bool partMade_ = false;     // its .part file is ours: made, and not yet renamed

@@ -8,6 +8,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "platform/system_error.hpp"
 #include "platform/write_behind.hpp"
@@ -33,7 +34,7 @@ public:
     // Cuts the file to `length` bytes, or extends it with a hole.
     bool truncate(uint64_t length);
     // True once every byte written so far is on the device, not only in the
-    // system's cache.
+    // system's cache, and the archive's name in its folder too.
     bool flush();
     // False when the system reports that the file could not be finished.
     bool close();
@@ -41,7 +42,7 @@ public:
     SystemError lastError() const { return lastError_; }
 
 private:
-    explicit ArchiveFile(intptr_t handle) : handle_(handle) {}
+    ArchiveFile(intptr_t handle, std::string folder) : handle_(handle), folder_(std::move(folder)) {}
 
     // Keeps the calling thread's last error; returns false for the caller
     // to pass on.
@@ -53,7 +54,8 @@ private:
         return false;
     }
 
-    intptr_t handle_;  // the system's descriptor or handle; closedHandle once closed
+    intptr_t handle_;     // the system's descriptor or handle; closedHandle once closed
+    std::string folder_;  // that holds the archive
     static constexpr intptr_t closedHandle = -1;
     SystemError lastError_;  // of the latest failed call
     WriteBehind writeBehind_;

@@ -7,6 +7,7 @@
 #include <csignal>
 
 #include "platform/archive_file.hpp"
+#include "platform/folder.hpp"
 
 namespace quilbex::platform {
 
@@ -31,7 +32,7 @@ std::unique_ptr<ArchiveFile> ArchiveFile::create(const std::string& path, System
             error = SystemError::posix(EISDIR);
         return nullptr;
     }
-    return std::unique_ptr<ArchiveFile>(new ArchiveFile(fd));
+    return std::unique_ptr<ArchiveFile>(new ArchiveFile(fd, folderOf(path)));
 }
 
 ArchiveFile::~ArchiveFile() { close(); }
@@ -59,7 +60,7 @@ bool ArchiveFile::truncate(uint64_t length) {
 bool ArchiveFile::flush() {
     const SystemError behind = writeBehind_.settle();
     if (::fsync(static_cast<int>(handle_)) != 0) return failed();
-    return passOn(behind);
+    return passOn(behind) && passOn(flushFolder(folder_));
 }
 
 bool ArchiveFile::close() {

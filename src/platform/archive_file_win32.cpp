@@ -4,6 +4,7 @@
 #include <cerrno>
 
 #include "platform/archive_file.hpp"
+#include "platform/folder.hpp"
 
 namespace quilbex::platform {
 namespace {
@@ -35,7 +36,7 @@ std::unique_ptr<ArchiveFile> ArchiveFile::create(const std::string& path, System
             error = SystemError::posix(EISDIR);
         return nullptr;
     }
-    return std::unique_ptr<ArchiveFile>(new ArchiveFile(reinterpret_cast<intptr_t>(handle)));
+    return std::unique_ptr<ArchiveFile>(new ArchiveFile(reinterpret_cast<intptr_t>(handle), folderOf(path)));
 }
 
 ArchiveFile::~ArchiveFile() { close(); }
@@ -66,7 +67,7 @@ bool ArchiveFile::truncate(uint64_t length) {
 
 bool ArchiveFile::flush() {
     const SystemError behind = writeBehind_.settle();
-    return (FlushFileBuffers(handleOf(handle_)) || failed()) && passOn(behind);
+    return (FlushFileBuffers(handleOf(handle_)) || failed()) && passOn(behind) && passOn(flushFolder(folder_));
 }
 
 bool ArchiveFile::close() {

@@ -11,6 +11,10 @@
 
 namespace quilbex::platform {
 
+// The folder that holds the path: the part before its last separator, "."
+// when it has none.
+std::string folderOf(const std::string& path);
+
 // Makes the folder; its parent must exist. No error on success.
 SystemError makeDirectory(const std::string& path);
 
@@ -21,8 +25,15 @@ bool pathExists(const std::string& path);
 SystemError removeFile(const std::string& path);
 
 // Moves `from` to `to` in one step, replacing whatever file or link is at
-// `to` (the link itself, never what it points to). No error on success.
+// `to` (the link itself, never what it points to). No error on success. The
+// new name reaches the disk with flushFolder(), or at once where the system
+// has no flush of a folder (Windows).
 SystemError renameReplacing(const std::string& from, const std::string& to);
+
+// Puts the folder's own entries on the disk: the names of files made,
+// renamed or removed in it, which a flush of the files does not. No error
+// on success, or where the system keeps no such entries to flush.
+SystemError flushFolder(const std::string& folder);
 
 // The bytes a new file may take on the folder's file system; none when the
 // system cannot tell.

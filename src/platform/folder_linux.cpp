@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -32,6 +33,17 @@ SystemError removeFile(const std::string& path) {
 SystemError renameReplacing(const std::string& from, const std::string& to) {
     if (std::rename(from.c_str(), to.c_str()) != 0) return SystemError::last();
     return {};
+}
+
+// Some file systems (FUSE ones among them) take no fsync of a folder and
+// say so with EINVAL: they have nothing of the kind to flush.
+SystemError flushFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return SystemError::last();
+    const bool flushed = ::fsync(fd) == 0 || errno == EINVAL;
+    const SystemError error = flushed ? SystemError{} : SystemError::last();
+    ::close(fd);
+    return error;
 }
 
 std::optional<uint64_t> freeSpace(const std::string& folder) {

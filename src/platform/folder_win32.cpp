@@ -18,9 +18,15 @@ SystemError removeFile(const std::string& path) {
 }
 
 SystemError renameReplacing(const std::string& from, const std::string& to) {
-    if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return SystemError::last();
+    // Write-through: the move returns once the new name is on the disk.
+    if (!MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return SystemError::last();
     return {};
 }
+
+// A folder's entries are written through by the moves that change them;
+// Windows has no flush of a folder for an unprivileged process.
+SystemError flushFolder(const std::string&) { return {}; }
 
 std::optional<uint64_t> freeSpace(const std::string& folder) {
     ULARGE_INTEGER available{};

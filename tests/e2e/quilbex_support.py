@@ -103,6 +103,18 @@ def file_state(path):
     return digest.hexdigest(), os.stat(path).st_mtime_ns
 
 
+def assert_checksum_list(test, folder, names):
+    """The folder's SHA256SUMS lists exactly these files, in this order, and
+    `sha256sum -c --strict` passes it with nothing but their OK lines."""
+    if not names:
+        test.assertEqual(os.path.getsize(os.path.join(folder, "SHA256SUMS")), 0)
+        return
+    result = subprocess.run(["sha256sum", "-c", "--strict", "SHA256SUMS"], cwd=folder, capture_output=True,
+                            text=True, timeout=600, check=False)
+    test.assertEqual((result.returncode, result.stderr, result.stdout),
+                     (0, "", "".join(f"{name}: OK\n" for name in names)), folder)
+
+
 def loop_devices_unavailable():
     """Why loop devices cannot be attached here, or None when they can."""
     if os.geteuid() != 0:

@@ -19,13 +19,14 @@ import unittest
 import wave
 import zipfile
 
-from quilbex_support import PROMPT, binary, file_state, make_card, read_guano, riff_chunks, run, temp_dir
+from quilbex_support import PROMPT, assert_checksum_list, binary, file_state, make_card, read_guano, riff_chunks, run, temp_dir
 
 PAYLOAD = 4 * 1024 * 1024 - 32  # bytes of audio per block
 HEADER = 56
 BLOCKS = [1, 3, 2]  # the recordings of the shared card
 NAMES = ["wav0000_2017_03_05__14_07_32.wav", "wav0001_2017_03_05__14_08_32.wav",
          "wav0002_2017_03_05__14_09_32.wav"]
+LISTED = sorted(NAMES + ["SHA256SUMS"])  # a folder export's files with its checksum list
 
 
 def run_with_threads(threads, args, **kwargs):
@@ -181,26 +182,59 @@ def without_leak_checks():
 
 @unittest.skipUnless(shutil.which("strace"), "needs strace")
 class FlushTest(ExportTestCase):
-    def test_archive_is_flushed_after_its_last_byte_and_before_the_elapsed_time(self):
-        path = self.archive()
+    def traced(self, args):
+        """The calls of a run as (name, first argument, the rest), and its
+        standard output."""
         log = os.path.join(self.dir, "calls.log")
-        result = subprocess.run(["strace", "-f", "-qq", "-o", log, "-e", "trace=openat,pwrite64,fsync,close,write",
-                                 binary("QUILBEX_BIN"), self.card, path], capture_output=True, timeout=300,
-                                env=without_leak_checks())
+        result = subprocess.run(["strace", "-f", "-qq", "-o", log, "-e",
+                                 "trace=openat,pwrite64,write,fsync,close,rename,mkdir", binary("QUILBEX_BIN"), *args],
+                                capture_output=True, timeout=300, env=without_leak_checks())
         self.assertEqual(result.returncode, 0, result.stderr)
         with open(log, encoding="utf-8", errors="replace") as f:
             # Each call as it starts; a call another thread cut into goes on
             # in a "<... resumed>" line, which this leaves out.
-            calls = re.findall(r"^\d+ +(\w+)\(([^,)]*)(.*)$", f.read(), re.M)
-        opened = next(i for i, (name, _, rest) in enumerate(calls) if name == "openat" and f'"{path}"' in rest)
-        fd = re.search(r"= (\d+)", calls[opened][2])[1]
+            return re.findall(r"^\d+ +(\w+)\(([^,)]*)(.*)$", f.read(), re.M)
+
+    @staticmethod
+    def opened(calls, path, after=0):
+        """The index of the first open of the path from `after` on, and its descriptor."""
+        i = next(i for i in range(after, len(calls)) if calls[i][0] == "openat" and f'"{path}"' in calls[i][2])
+        return i, re.search(r"= (\d+)", calls[i][2])[1]
+
+    @staticmethod
+    def last(calls, name, first):
+        return max(i for i, call in enumerate(calls) if call[:2] == (name, first))
+
+    def test_archive_is_flushed_after_its_last_byte_and_before_the_elapsed_time(self):
+        path = self.archive()
+        calls = self.traced([self.card, path])
+        opened, fd = self.opened(calls, path)
         on_archive = [name for name, first, _ in calls[opened + 1:] if first == fd]
         on_archive = on_archive[:on_archive.index("close") + 1]
         self.assertEqual(on_archive[-2:], ["fsync", "close"], on_archive[-5:])
         self.assertIn("pwrite64", on_archive)
-        fsync = max(i for i, (name, first, _) in enumerate(calls) if (name, first) == ("fsync", fd))
-        last_output = max(i for i, (name, first, _) in enumerate(calls) if (name, first) == ("write", "1"))
-        self.assertGreater(last_output, fsync, "the elapsed time was told before the archive was flushed")
+        fsync = self.last(calls, "fsync", fd)
+        folder, folder_fd = self.opened(calls, self.dir, fsync)
+        self.assertIn("O_DIRECTORY", calls[folder][2])
+        self.assertGreater(self.last(calls, "fsync", folder_fd), folder, "the archive's folder was not flushed")
+        self.assertGreater(self.last(calls, "write", "1"), self.last(calls, "fsync", folder_fd),
+                           "the elapsed time was told before the archive was flushed")
+
+    def test_folder_files_list_and_names_are_flushed_before_the_elapsed_time(self):
+        folder = os.path.join(temp_dir(self), "night-1")
+        calls = self.traced(["-d", "-t", self.card, folder])
+        made = next(i for i, call in enumerate(calls) if call[0] == "mkdir")
+        parent, parent_fd = self.opened(calls, os.path.dirname(folder), made)
+        self.assertIn(("fsync", parent_fd), [call[:2] for call in calls[parent:]], "the new folder was not flushed")
+        for name in NAMES:
+            part, fd = self.opened(calls, os.path.join(folder, name + ".part"))
+            renamed = next(i for i, call in enumerate(calls) if call[0] == "rename" and f"/{name}.part" in call[1])
+            self.assertIn(("fsync", fd), [call[:2] for call in calls[part:renamed]], name)
+        listed, list_fd = self.opened(calls, os.path.join(folder, "SHA256SUMS"))
+        flushed, folder_fd = self.opened(calls, folder, renamed)
+        self.assertIn(("fsync", list_fd), [call[:2] for call in calls[renamed:flushed]], "the list was not flushed")
+        self.assertGreater(self.last(calls, "write", "1"), self.last(calls, "fsync", folder_fd),
+                           "the elapsed time was told before the folder was flushed")
 
 
 def local_time(date_time):
@@ -232,7 +266,8 @@ class FolderExportTest(ExportTestCase):
             folder = self.folder()
             status, out, err = run(["-d", "-V", self.card, typed.format(folder)])
             self.assertEqual((status, err), (0, b""), out)
-            self.assertEqual(sorted(os.listdir(folder)), NAMES)
+            self.assertEqual(sorted(os.listdir(folder)), LISTED)
+            assert_checksum_list(self, folder, NAMES)
             for k, start in enumerate(self.STARTS):
                 self.assertWhole(folder, k)
                 self.assertEqual(os.stat(os.path.join(folder, NAMES[k])).st_mtime, local_time(start))
@@ -241,7 +276,7 @@ class FolderExportTest(ExportTestCase):
         for answer, status in ((b"n\n", 1), (b"y\n", 0)):
             folder = self.folder()
             os.mkdir(folder)
-            for name in (NAMES[0], NAMES[2], "notes.txt"):
+            for name in (NAMES[0], NAMES[2], "notes.txt", "SHA256SUMS"):
                 with open(os.path.join(folder, name), "wb") as f:
                     f.write(b"older")
             before = {name: file_state(os.path.join(folder, name)) for name in os.listdir(folder)}
@@ -253,25 +288,28 @@ class FolderExportTest(ExportTestCase):
             if status:
                 self.assertEqual(after, before)
             else:
-                self.assertEqual(sorted(after), sorted(NAMES + ["notes.txt"]))
+                self.assertEqual(sorted(after), sorted(LISTED + ["notes.txt"]))
+                assert_checksum_list(self, folder, NAMES)
                 for k in range(3):
                     self.assertWhole(folder, k)
 
     def test_links_at_part_and_final_names_are_replaced_never_followed(self):
         folder = self.folder()
         os.mkdir(folder)
-        victims = [os.path.join(os.path.dirname(folder), f"victim{k}") for k in range(3)]
+        victims = [os.path.join(os.path.dirname(folder), f"victim{k}") for k in range(4)]
         for victim in victims:
             with open(victim, "wb") as f:
                 f.write(b"someone's file")
         os.symlink(victims[0], os.path.join(folder, NAMES[0] + ".part"))
         os.symlink(victims[1], os.path.join(folder, NAMES[1]))
         os.symlink(os.path.join(folder, "nowhere"), os.path.join(folder, NAMES[2] + ".part"))
+        os.symlink(victims[3], os.path.join(folder, "SHA256SUMS"))
         before = [file_state(victim) for victim in victims]
         status, out, err = run(["-d", self.card, folder], stdin=b"y\n")
         self.assertEqual((status, err), (0, b""), out)
         self.assertEqual([file_state(victim) for victim in victims], before)
-        self.assertEqual(sorted(os.listdir(folder)), NAMES)
+        self.assertEqual(sorted(os.listdir(folder)), LISTED)
+        assert_checksum_list(self, folder, NAMES)
         for k in range(3):
             self.assertWhole(folder, k)
 

@@ -26,7 +26,7 @@ import subprocess
 import unittest
 import zipfile
 
-from quilbex_support import binary, make_card, run, temp_dir
+from quilbex_support import assert_checksum_list, binary, make_card, run, temp_dir
 from test_faulty_card import Card, read_entries, wav_data
 
 TIMEOUT = 120
@@ -129,7 +129,7 @@ class FatFolderTest(unittest.TestCase):
             (("rec:1", "rec:1025"), [], b"Too large for the %s: wav0001_2017_03_05__14_08_32.wav would be %d bytes, "
              b"FAT holds at most 4294967295 a file; cut the recordings with -s N\n"
              % (fat, 1025 * PAYLOAD + 92)),  # an RF64 header: 56 bytes and ds64
-            (("rec:3663",), ["-s", "1"], b"Too many files for the %s: 20005 files take 80026 directory entries, "
+            (("rec:3663",), ["-s", "1"], b"Too many files for the %s: 20005 files take 80028 directory entries, "
              b"a FAT folder holds at most 65536; cut the recordings with a larger -s N\n" % fat),
         ]
         for items, options, refusal in cases:
@@ -225,7 +225,8 @@ class FileSizeLimitTest(unittest.TestCase):
         self.assertEqual(result.returncode, 1, result.stdout)
         self.assertEqual(result.stderr, b"\nError: Can't write into %s: File too large\nUnfinished file kept as %s\n"
                          % (folder.encode(), part.encode()))
-        self.assertEqual(sorted(os.listdir(folder)), [names[0], names[1] + ".part"])
+        self.assertEqual(sorted(os.listdir(folder)), ["SHA256SUMS", names[0], names[1] + ".part"])
+        assert_checksum_list(self, folder, names[:1])
         with open(os.path.join(folder, names[0]), "rb") as whole, open(part, "rb") as cut:
             self.assertEqual(wav_data(whole.read()), (PAYLOAD, card.payload(0)))
             self.assertTrue(cut.read()[56:] == card.payload(1)[:limit - 56], "the .part must keep the bytes written")

@@ -18,7 +18,7 @@ import time
 import unittest
 
 import cardrig
-from quilbex_support import binary, file_state, temp_dir
+from quilbex_support import assert_checksum_list, binary, file_state, temp_dir
 from test_faulty_card import SKIP_REASON, Card, read_entries, wav_data
 
 BLOCK = cardrig.BLOCK_BYTES
@@ -197,7 +197,9 @@ class ExportInterruptTest(InterruptTestCase):
             status, out, err = tool.finish()
         self.assertEqual((status, err), (130, INTERRUPTED + b"Unfinished file kept as %s.part\n" % names[1].encode()),
                          out)
-        self.assertEqual(sorted(os.listdir(folder)), [os.path.basename(names[0]), os.path.basename(names[1]) + ".part"])
+        self.assertEqual(sorted(os.listdir(folder)),
+                         ["SHA256SUMS", os.path.basename(names[0]), os.path.basename(names[1]) + ".part"])
+        assert_checksum_list(self, folder, [os.path.basename(names[0])])
         with open(names[0], "rb") as whole, open(names[1] + ".part", "rb") as cut:
             self.assertEqual(wav_data(whole.read()), (len(self.card.payload(0)), self.card.payload(0)))
             declared, data = wav_data(cut.read())

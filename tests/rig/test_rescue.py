@@ -18,7 +18,7 @@ import unittest
 import zipfile
 
 import cardrig
-from quilbex_support import read_guano, run
+from quilbex_support import assert_checksum_list, read_guano, run
 from test_faulty_card import (BLOCK, EIO_TEXT, HEADER_BYTES, PAYLOAD_PER_BLOCK, MiB, SECTOR, SKIP_REASON, TIMEOUT,
                               FaultTestCase, progress_lines, read_entries, wav_data)
 
@@ -139,7 +139,8 @@ class RescueTest(FaultTestCase):
             for name in archive.namelist():
                 with open(os.path.join(folder, name), "rb") as f:
                     self.assertTrue(f.read() == archive.read(name), f"{name} differs from its zip entry")
-            self.assertEqual(sorted(os.listdir(folder)), sorted(archive.namelist()))
+            self.assertEqual(sorted(os.listdir(folder)), sorted(archive.namelist() + ["SHA256SUMS"]))
+            assert_checksum_list(self, folder, archive.namelist())
 
     def test_names_the_pieces_that_hold_zero_filled_bytes_and_counts_their_own_audio_in_their_guano(self):
         card = self.card(*self.ITEMS)
