@@ -235,7 +235,8 @@ class ExportReadFailureTest(FaultTestCase):
             os.remove(self.archive)
             return contents
         def foldered():
-            names = sorted(os.listdir(folder), key=lambda name: name.endswith(".part"))
+            names = sorted((name for name in os.listdir(folder) if name.endswith((".wav", ".part"))),
+                           key=lambda name: name.endswith(".part"))
             self.assertTrue(names[-1].endswith(".part"), names)
             contents = []
             for name in names:
