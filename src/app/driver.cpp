@@ -19,6 +19,7 @@
 #include "platform/file_system.hpp"
 #include "platform/interrupt.hpp"
 #include "platform/terminal.hpp"
+#include "report/check_report.hpp"
 #include "scan/card_scan.hpp"
 
 namespace quilbex::app {
@@ -134,14 +135,18 @@ int exportToArchive(platform::Console& console, const platform::DiagnosticLog& l
 }
 
 // The status of the export into a folder (-d), refused before its first
-// byte when its checks fail. A file cut short is named last.
+// byte when its checks fail. A file cut short is named last. With -c,
+// `readBack` receives what reading the files back found.
 int exportToFolder(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
                    const std::optional<exporting::Terminal>& terminal, card::CardDevice& card,
-                   const scan::ScanResult& scan, const output::FilePlan& plan, exporting::ExportRescue& rescue) {
+                   const scan::ScanResult& scan, const output::FilePlan& plan, exporting::ExportRescue& rescue,
+                   std::optional<output::CheckTally>& readBack) {
     const std::string folder = folderPath(options.zipPath);
     if (!folderReady(console, folder, plan)) return failure;
     output::FolderDestination destination(folder);
+    if (options.check) destination.checkFiles();
     const auto ended = exportThrough(console, log, options, terminal, card, scan, plan, destination, true, rescue);
+    if (options.check) readBack = destination.finishChecks();
     const int status = exitStatus(console, ended);
     if (!destination.keptPart().empty()) console.errLine(keptPartText(destination.keptPart()));
     return status;
@@ -164,13 +169,13 @@ std::optional<int> scanStatus(platform::Console& console, const scan::ScanResult
 // The status of the run from the end of the scan on.
 int exportFound(platform::Console& console, const platform::DiagnosticLog& log, const Options& options,
                 const Checked& checked, card::CardDevice& card, const scan::ScanResult& scan, int32_t start,
-                exporting::ExportRescue& rescue) {
+                exporting::ExportRescue& rescue, std::optional<output::CheckTally>& readBack) {
     if (const auto status = scanStatus(console, scan)) return *status;
     const auto terminal = liveTerminal(options);
     const output::FilePlan plan(scan.table, planOptions(options));
-    const int status = options.folder ? exportToFolder(console, log, options, terminal, card, scan, plan, rescue)
-                                      : exportToArchive(console, log, options, checked, terminal, card, scan, plan,
-                                                        rescue);
+    const int status =
+        options.folder ? exportToFolder(console, log, options, terminal, card, scan, plan, rescue, readBack)
+                       : exportToArchive(console, log, options, checked, terminal, card, scan, plan, rescue);
     if (status == success) reportElapsedTime(console, options, terminal.has_value(), start);
     return status;
 }
@@ -219,8 +224,14 @@ int extract(platform::Console& console, const Options& options) {
                                          {&platform::interruptSignal(), options.rescue});
     if (options.list) return listFound(console, options, scan);
     exporting::ExportRescue exported;
-    const int status = exportFound(console, log, options, checked, *card, scan, start, exported);
-    return options.rescue ? reportRescue(console, scan, exported, status) : status;
+    std::optional<output::CheckTally> readBack;
+    int status = exportFound(console, log, options, checked, *card, scan, start, exported, readBack);
+    if (options.rescue) status = reportRescue(console, scan, exported, status);
+    // The check's lines close the run, once all else it has to say is said;
+    // an interrupted run has not finished its checks.
+    if (readBack && platform::interruptSignal().load() == 0)
+        status = report::printCheckReport(console, *readBack, {}, status);
+    return status;
 }
 
 }  // namespace

@@ -103,6 +103,9 @@ void takeOption(int argc, const char* const* argv, int& index, Options& options,
     case 'l':
         options.list = true;
         break;
+    case 'c':
+        options.check = true;
+        break;
     case 'n':
         takeValue(argc, argv, index, console, walk, parseNamePrefix, options.namePrefix);
         break;

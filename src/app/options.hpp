@@ -21,6 +21,7 @@ struct Options {
     bool guano = false;  // a GUANO chunk in every WAV file
     std::optional<int> utcOffsetMinutes;  // -12:00 to +14:00 in quarter hours, for GUANO
     bool list = false;    // list the card's recordings and write nothing: zipPath is not used
+    bool check = false;   // read every file back from the disk and compare it with the card
     std::string namePrefix;  // names PREFIX_YYYYMMDD_HHMMSS.wav; empty: the card's own names
 };
 

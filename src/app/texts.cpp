@@ -31,6 +31,7 @@ const std::string_view usageText =
     "        -g - add GUANO metadata to every WAV file\n"
     "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
     "        -l - list the recordings on the card and write nothing\n"
+    "        -c - check: read every file back from the disk and compare it with the card\n"
     "        -n PREFIX - name files PREFIX_YYYYMMDD_HHMMSS.wav from their start times\n"
     "\n"
     "Example:\n"

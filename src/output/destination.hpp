@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "output/check_tally.hpp"
 #include "platform/dos_time.hpp"
 
 namespace quilbex::output {
@@ -47,6 +48,10 @@ public:
     // The lines that follow the progress line once the destination failed,
     // on standard error.
     virtual std::vector<std::string> failureLines() const = 0;
+
+    // After close(), with the check (-c) asked for: waits for the checks of
+    // the files still being read back, and returns what every check found.
+    virtual CheckTally finishChecks() { return {}; }
 
     // Lines to print after the progress line of the file begun last, such
     // as a start that could not be its date; none unless a destination has

@@ -47,7 +47,9 @@ bool FolderDestination::finishFile(uint64_t length, uint32_t) {
         return false;
     partMade_ = false;
     renamed_ = true;
-    return fail(list_.add(hash_.finish(), name_));
+    const platform::Sha256Digest digest = hash_.finish();
+    if (readBack_) readBack_->check({path_, length, digest});
+    return fail(list_.add(digest, name_));
 }
 
 // The list and the names go to the disk whatever ended the export, so that

@@ -12,12 +12,14 @@
 // entries with the new names, are on the disk too.
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "output/checksum_list.hpp"
 #include "output/destination.hpp"
+#include "output/read_back.hpp"
 #include "platform/output_file.hpp"
 #include "platform/sha256.hpp"
 
@@ -30,12 +32,16 @@ class FolderDestination final : public Destination {
 public:
     explicit FolderDestination(std::string folder) : folder_(std::move(folder)) {}
 
+    // Reads every file back once it has its name (output/read_back).
+    void checkFiles() { readBack_.emplace(); }
+
     bool takesDeflated() const override { return false; }
     bool beginFile(const FileHeading& file) override;
     bool write(std::span<const std::byte> bytes) override;
     bool finishFile(uint64_t length, uint32_t crc) override;
     bool close() override;
     std::vector<std::string> failureLines() const override;
+    CheckTally finishChecks() override { return readBack_ ? readBack_->finish() : CheckTally{}; }
     // A start that is no valid date leaves the file at the time of writing,
     // with the warning a zip entry's date gets.
     std::vector<std::string> fileWarnings() const override { return warnings_; }
@@ -54,9 +60,10 @@ private:
     platform::OutputFile file_;
     platform::Sha256 hash_;  // of the bytes of the file begun last, as written
     ChecksumList list_;
-    bool renamed_ = false;  // a file took its name: the folder is to be flushed
-    std::string name_;      // of the file begun last
-    std::string path_;      // its final path
+    std::optional<ReadBack> readBack_;  // with the check
+    bool renamed_ = false;              // a file took its name: the folder is to be flushed
+    std::string name_;                  // of the file begun last
+    std::string path_;                  // its final path
     platform::CalendarTime start_;
     uint64_t plannedSize_ = 0;  // the file is whole when it gets this many bytes
     bool partMade_ = false;     // its .part file is ours: made, and not yet renamed

@@ -8,15 +8,23 @@ namespace quilbex::platform {
 
 Console::Console(std::FILE* out, std::FILE* err, std::FILE* in) : out_(out), err_(err), in_(in) {}
 
-void Console::out(std::string_view text) { std::fwrite(text.data(), 1, text.size(), out_); }
+void Console::out(std::string_view text) {
+    std::fwrite(text.data(), 1, text.size(), out_);
+    if (!text.empty()) outLineOpen_ = text.back() != '\n';
+}
 
 void Console::outLine(std::string_view text) {
     out(text);
     std::fputc('\n', out_);
     std::fflush(out_);
+    outLineOpen_ = false;
 }
 
 void Console::flushOut() { std::fflush(out_); }
+
+void Console::endOutLine() {
+    if (outLineOpen_) outLine("");
+}
 
 void Console::err(std::string_view text) {
     std::fflush(out_);

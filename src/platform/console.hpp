@@ -16,6 +16,9 @@ public:
     void out(std::string_view text);
     void outLine(std::string_view text);  // text, newline, flush
     void flushOut();
+    // Ends a line left open on standard output, such as a progress line
+    // rewritten in place; nothing when none is.
+    void endOutLine();
 
     void err(std::string_view text);
     void errLine(std::string_view text);
@@ -27,6 +30,7 @@ private:
     std::FILE* out_;
     std::FILE* err_;
     std::FILE* in_;
+    bool outLineOpen_ = false;  // the last text out did not end a line
 };
 
 // printf-style formatting into a string.

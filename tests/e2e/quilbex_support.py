@@ -20,6 +20,8 @@ import unittest
 BLOCK = 4 * 1024 * 1024
 HINT = b"Try 'quilbex -h' for help\n"
 PROMPT = b"Overwrite existing file? (y/n): "
+CHECKED = b"Checked: %d files, %.1f GB read back from the disk, all identical\n"  # % (files, GB)
+MAY_FORMAT = b"The card may be formatted.\n"
 USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
          b"\n"
          b"Usage: \n"
@@ -37,6 +39,7 @@ USAGE = (b"quilbex - SD card wav file extractor utility by Brastonel Ltd.\n"
          b"        -g - add GUANO metadata to every WAV file\n"
          b"        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
          b"        -l - list the recordings on the card and write nothing\n"
+         b"        -c - check: read every file back from the disk and compare it with the card\n"
          b"        -n PREFIX - name files PREFIX_YYYYMMDD_HHMMSS.wav from their start times\n"
          b"\n"
          b"Example:\n"

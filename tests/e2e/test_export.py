@@ -19,7 +19,8 @@ import unittest
 import wave
 import zipfile
 
-from quilbex_support import PROMPT, assert_checksum_list, binary, file_state, make_card, read_guano, riff_chunks, run, temp_dir
+from quilbex_support import (CHECKED, MAY_FORMAT, PROMPT, assert_checksum_list, binary, file_state, make_card,
+                             read_guano, riff_chunks, run, temp_dir)
 
 PAYLOAD = 4 * 1024 * 1024 - 32  # bytes of audio per block
 HEADER = 56
@@ -271,6 +272,14 @@ class FolderExportTest(ExportTestCase):
             for k, start in enumerate(self.STARTS):
                 self.assertWhole(folder, k)
                 self.assertEqual(os.stat(os.path.join(folder, NAMES[k])).st_mtime, local_time(start))
+
+    def test_check_reads_every_file_back_then_says_the_card_may_be_formatted(self):
+        folder = self.folder()
+        for options, closing in (([], b""), (["-c"], b"\n" + CHECKED % (3, 0.0) + MAY_FORMAT)):
+            status, out, err = run(["-d", *options, self.card, folder], stdin=b"y\n")
+            self.assertEqual((status, err), (0, b""), out)
+            self.assertTrue(out.endswith(NAMES[2].encode() + b"\r" + closing), out[-300:])
+            assert_checksum_list(self, folder, NAMES)
 
     def test_existing_files_are_replaced_only_after_one_yes(self):
         for answer, status in ((b"n\n", 1), (b"y\n", 0)):

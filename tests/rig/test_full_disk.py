@@ -26,7 +26,7 @@ import subprocess
 import unittest
 import zipfile
 
-from quilbex_support import assert_checksum_list, binary, make_card, run, temp_dir
+from quilbex_support import CHECKED, assert_checksum_list, binary, make_card, run, temp_dir
 from test_faulty_card import Card, read_entries, wav_data
 
 TIMEOUT = 120
@@ -216,20 +216,25 @@ class FileSizeLimitTest(unittest.TestCase):
     def test_folder_file_that_fails_keeps_its_part_name_and_bytes(self):
         limit = 5 << 20  # the first file (one block) fits, the second (two) does not
         card = Card(os.path.join(self.dir, "card.img"), "rec:1", "rec:2", "rec:1", "junk:1", payload="chirp")
-        folder = os.path.join(self.dir, "night-1")
-        hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
-        result = subprocess.run([binary("QUILBEX_BIN"), "-d", card.path, folder], capture_output=True, timeout=TIMEOUT,
-                                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard)))
         names = [f"wav{k:04d}_2017_03_05__14_{7 + k:02d}_32.wav" for k in range(2)]
-        part = os.path.join(folder, names[1] + ".part")
-        self.assertEqual(result.returncode, 1, result.stdout)
-        self.assertEqual(result.stderr, b"\nError: Can't write into %s: File too large\nUnfinished file kept as %s\n"
-                         % (folder.encode(), part.encode()))
-        self.assertEqual(sorted(os.listdir(folder)), ["SHA256SUMS", names[0], names[1] + ".part"])
-        assert_checksum_list(self, folder, names[:1])
-        with open(os.path.join(folder, names[0]), "rb") as whole, open(part, "rb") as cut:
-            self.assertEqual(wav_data(whole.read()), (PAYLOAD, card.payload(0)))
-            self.assertTrue(cut.read()[56:] == card.payload(1)[:limit - 56], "the .part must keep the bytes written")
+        hard = resource.getrlimit(resource.RLIMIT_FSIZE)[1]
+        # The check reads back the file that was finished, and never calls the card safe.
+        for options, closing in (([], b""), (["-c"], b"\n" + CHECKED % (1, 0.0))):
+            folder = os.path.join(temp_dir(self), "night-1")
+            result = subprocess.run([binary("QUILBEX_BIN"), "-d", *options, card.path, folder], capture_output=True,
+                                    timeout=TIMEOUT,
+                                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, hard)))
+            part = os.path.join(folder, names[1] + ".part")
+            self.assertEqual(result.returncode, 1, result.stdout)
+            self.assertTrue(result.stdout.endswith(names[1].encode() + b"\r" + closing), result.stdout[-200:])
+            self.assertEqual(result.stderr, b"\nError: Can't write into %s: File too large\n"
+                             b"Unfinished file kept as %s\n" % (folder.encode(), part.encode()))
+            self.assertEqual(sorted(os.listdir(folder)), ["SHA256SUMS", names[0], names[1] + ".part"])
+            assert_checksum_list(self, folder, names[:1])
+            with open(os.path.join(folder, names[0]), "rb") as whole, open(part, "rb") as cut:
+                self.assertEqual(wav_data(whole.read()), (PAYLOAD, card.payload(0)))
+                self.assertTrue(cut.read()[56:] == card.payload(1)[:limit - 56],
+                                "the .part must keep the bytes written")
 
 
 if __name__ == "__main__":

@@ -190,13 +190,14 @@ class ExportInterruptTest(InterruptTestCase):
         folder = os.path.join(self.dir, "night-1")
         names = [os.path.join(folder, f"wav{k:04d}_2017_03_05__14_{7 + k:02d}_32.wav") for k in range(2)]
         with cardrig.served_loop_card(self.card.path, delay_ms=self.DELAY_MS) as drive:
-            tool = RunningTool(["-d", "-V", drive, folder])
+            tool = RunningTool(["-d", "-V", "-c", drive, folder])
             self.addCleanup(tool.kill)
             tool.wait_for_output(b"[1/2] Adding ")
             tool.signal(signal.SIGINT)
             status, out, err = tool.finish()
         self.assertEqual((status, err), (130, INTERRUPTED + b"Unfinished file kept as %s.part\n" % names[1].encode()),
                          out)
+        self.assertNotIn(b"Checked", out, "an interrupted run's checks are not done")
         self.assertEqual(sorted(os.listdir(folder)),
                          ["SHA256SUMS", os.path.basename(names[0]), os.path.basename(names[1]) + ".part"])
         assert_checksum_list(self, folder, [os.path.basename(names[0])])

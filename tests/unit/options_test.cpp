@@ -35,6 +35,7 @@ const std::string usage =
     "        -g - add GUANO metadata to every WAV file\n"
     "        -z +HH:MM - the recorder clock's offset from UTC, for GUANO\n"
     "        -l - list the recordings on the card and write nothing\n"
+    "        -c - check: read every file back from the disk and compare it with the card\n"
     "        -n PREFIX - name files PREFIX_YYYYMMDD_HHMMSS.wav from their start times\n"
     "\n"
     "Example:\n"
@@ -111,8 +112,10 @@ TEST(CommandLine, sets_verbose_and_elapsed_time_independently) {
 
 TEST(CommandLine, sets_rescue_alongside_the_other_flags) {
     EXPECT_FALSE(parse({"-V", "-t", "E:", "out.zip"}).options.rescue);
-    const Parsed all = parse({"E:", "-r", "-V", "out.zip", "-t"});
+    EXPECT_FALSE(parse({"-V", "-t", "E:", "out.zip"}).options.check);
+    const Parsed all = parse({"E:", "-r", "-V", "-c", "out.zip", "-t"});
     EXPECT_TRUE(all.options.rescue);
+    EXPECT_TRUE(all.options.check);
     EXPECT_TRUE(all.options.verbose);
     EXPECT_TRUE(all.options.showElapsedTime);
     EXPECT_TRUE(all.options.pairGiven);

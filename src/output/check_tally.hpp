@@ -1,0 +1,25 @@
+#pragma once
+// What the check (-c) of a destination found.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quilbex::output {
+
+struct CheckTally {
+    uint64_t files = 0;      // checked: WAV files in a folder, entries in a zip
+    uint64_t bytesRead = 0;  // read back from the disk
+    // One line for each file that is not as the card gave it, in the order
+    // the files were written.
+    std::vector<std::string> differing;
+
+    CheckTally& operator+=(const CheckTally& other) {
+        files += other.files;
+        bytesRead += other.bytesRead;
+        differing.insert(differing.end(), other.differing.begin(), other.differing.end());
+        return *this;
+    }
+};
+
+}  // namespace quilbex::output

@@ -1,0 +1,87 @@
+#include "output/read_back.hpp"
+
+#include <algorithm>
+#include <utility>
+
+#include "platform/read_back_file.hpp"
+
+namespace quilbex::output {
+namespace {
+
+constexpr size_t bufferSize = size_t{1} << 20;
+
+}  // namespace
+
+std::string differsText(const std::string& path, std::optional<uint64_t> firstDifference) {
+    std::string line = "Not identical on the disk: " + path;
+    if (firstDifference) line += " (from byte " + std::to_string(*firstDifference) + ")";
+    return line;
+}
+
+std::string unreadableText(const std::string& path, const std::string& reason) {
+    return "Not identical on the disk: " + path + " (can't read it back" + (reason.empty() ? "" : ": " + reason) + ")";
+}
+
+// A file that ends early or goes on differs from the byte where one of the
+// two ends; bytes that differ within the length are known only by the hash.
+void checkWrittenFile(const WrittenFile& file, platform::AlignedBuffer& buffer, CheckTally& tally) {
+    ++tally.files;
+    platform::ReadBackFile readBack;
+    platform::Sha256 hash;
+    uint64_t length = 0;
+    auto error = readBack.open(file.path);
+    for (size_t got = 1; !error.any() && got > 0;) {
+        error = readBack.read(buffer.span(), got);
+        hash.add(buffer.span().first(got));
+        length += got;
+    }
+    tally.bytesRead += length;
+    if (error.any())
+        tally.differing.push_back(unreadableText(file.path, platform::systemErrorLine(error)));
+    else if (length != file.length)
+        tally.differing.push_back(differsText(file.path, std::min(length, file.length)));
+    else if (hash.finish() != file.digest)
+        tally.differing.push_back(differsText(file.path));
+}
+
+ReadBack::~ReadBack() { finish(); }
+
+void ReadBack::check(WrittenFile file) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return !waiting_; });
+    waiting_ = std::move(file);
+    if (!reader_.joinable()) reader_ = std::thread([this] { run(); });
+    changed_.notify_all();
+}
+
+CheckTally ReadBack::finish() {
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !waiting_ && !reading_; });
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    if (reader_.joinable()) reader_.join();
+    return tally_;
+}
+
+void ReadBack::run() {
+    platform::AlignedBuffer buffer(bufferSize, platform::ReadBackFile::alignment);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return waiting_ || stopping_; });
+        if (!waiting_) return;
+        const WrittenFile file = std::move(*std::exchange(waiting_, std::nullopt));
+        reading_ = true;
+        changed_.notify_all();
+        lock.unlock();
+        CheckTally found;
+        checkWrittenFile(file, buffer, found);
+        lock.lock();
+        tally_ += found;
+        reading_ = false;
+        changed_.notify_all();
+    }
+}
+
+}  // namespace quilbex::output
