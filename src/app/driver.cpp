@@ -14,6 +14,7 @@
 #include "export/export_recordings.hpp"
 #include "output/file_plan.hpp"
 #include "output/folder_destination.hpp"
+#include "output/folder_resume.hpp"
 #include "output/zip_destination.hpp"
 #include "platform/clock.hpp"
 #include "platform/file_system.hpp"
@@ -142,10 +143,22 @@ int exportToFolder(platform::Console& console, const platform::DiagnosticLog& lo
                    const scan::ScanResult& scan, const output::FilePlan& plan, exporting::ExportRescue& rescue,
                    std::optional<output::CheckTally>& readBack) {
     const std::string folder = folderPath(options.zipPath);
-    if (!folderReady(console, folder, plan)) return failure;
+    const std::string fingerprint = output::cardFingerprint(scan.headerDigest, planOptions(options));
+    // An earlier run of this card into the folder: only the files it did not
+    // leave whole are written.
+    const auto done =
+        platform::isDirectory(folder) ? output::findDoneFiles(folder, plan, fingerprint) : std::nullopt;
+    output::FilePlan rest = plan;
+    if (done) rest.leaveOut(done->done);
+    if (!folderReady(console, folder, rest, done.has_value())) return failure;
+    // A fingerprint that cannot be written costs only the resume: the first
+    // file's write meets the same cause, and says it.
+    output::writeFingerprint(folder, fingerprint);
+    if (done) console.outLine(resumingText(done->count, plan.fileCount(), folder, rest.fileCount()));
     output::FolderDestination destination(folder);
+    if (done) destination.carryOver(done->listed);
     if (options.check) destination.checkFiles();
-    const auto ended = exportThrough(console, log, options, terminal, card, scan, plan, destination, true, rescue);
+    const auto ended = exportThrough(console, log, options, terminal, card, scan, rest, destination, true, rescue);
     if (options.check) readBack = destination.finishChecks();
     const int status = exitStatus(console, ended);
     if (!destination.keptPart().empty()) console.errLine(keptPartText(destination.keptPart()));

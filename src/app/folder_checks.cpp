@@ -7,6 +7,7 @@
 #include "app/folder_texts.hpp"
 #include "output/checksum_list.hpp"
 #include "output/folder_destination.hpp"
+#include "output/folder_resume.hpp"
 #include "platform/file_system.hpp"
 #include "platform/folder.hpp"
 
@@ -37,7 +38,7 @@ struct Survey {
     std::string largestName;
     uint64_t files = 0;
     // On FAT: ".", "..", each file's, the .part name of the one being
-    // written and the checksum list's.
+    // written, the checksum list's and the card's fingerprint's.
     uint64_t entries = 2;
     bool anyExists = false;
 };
@@ -70,7 +71,7 @@ Survey survey(const std::string& folder, const output::FilePlan& plan, const Fat
         return true;
     });
     add(listBytes);
-    result.entries += largestPartEntries + fatEntries(listName);
+    result.entries += largestPartEntries + fatEntries(listName) + fatEntries(std::string(output::fingerprintName));
     return result;
 }
 
@@ -135,12 +136,13 @@ bool isFatFileSystem(std::string_view name) {
            lower == "fat32";
 }
 
-bool folderReady(platform::Console& console, const std::string& folder, const output::FilePlan& plan) {
+bool folderReady(platform::Console& console, const std::string& folder, const output::FilePlan& plan,
+                 bool resuming) {
     const std::string where = existingFolderOf(folder);
     const FatRules rules = fatRulesOf(where);
     const Survey files = survey(folder, plan, rules);
     if (!fits(console, folder, where, rules, files)) return false;
-    if (files.anyExists && !confirmOverwrite(console)) return false;
+    if (files.anyExists && !resuming && !confirmOverwrite(console)) return false;
     return folderMade(console, folder);
 }
 

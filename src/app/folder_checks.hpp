@@ -22,7 +22,9 @@ std::string folderPath(const std::string& typed);
 bool isFatFileSystem(std::string_view name);
 
 // True when the plan's files may be written into the folder, which then
-// exists; false after the refusal or a "no" to the question.
-bool folderReady(platform::Console& console, const std::string& folder, const output::FilePlan& plan);
+// exists; false after the refusal or a "no" to the question, which is not
+// asked when resuming an earlier run of the card.
+bool folderReady(platform::Console& console, const std::string& folder, const output::FilePlan& plan,
+                 bool resuming);
 
 }  // namespace quilbex::app

@@ -38,6 +38,11 @@ std::string cannotMakeFolderText(const std::string& folder, platform::SystemErro
     return "Error: Can't make the folder " + folder + because(error);
 }
 
+std::string resumingText(uint64_t done, uint64_t files, const std::string& folder, uint64_t rest) {
+    return "Resuming: " + std::to_string(done) + " of " + std::to_string(files) + " files already in " + folder +
+           "; writing the other " + std::to_string(rest);
+}
+
 std::string keptPartText(const std::string& partPath) { return "Unfinished file kept as " + partPath; }
 
 }  // namespace quilbex::app

@@ -18,6 +18,8 @@ std::string tooManyForFatText(const std::string& folder, uint64_t files, uint64_
 // whole clusters.
 std::string wholeClustersHint(uint64_t cluster);
 std::string cannotMakeFolderText(const std::string& folder, platform::SystemError error);
+// "Resuming: 9 of 10 files already in night-1; writing the other 1"
+std::string resumingText(uint64_t done, uint64_t files, const std::string& folder, uint64_t rest);
 // The file cut short, left under its .part name.
 std::string keptPartText(const std::string& partPath);
 

@@ -16,6 +16,17 @@ constexpr uint64_t bytesPerSecond = uint64_t{wav::sampleRate} * wav::bytesPerSam
 FilePlan::FilePlan(const scan::RecordingTable& table, PlanOptions options) : table_(table), options_(options) {
     if (!options_.namePrefix.empty())
         prefixNames_.emplace(table_, options_.namePrefix, options_.secondsPerFile);
+    count();
+}
+
+void FilePlan::leaveOut(std::vector<bool> files) {
+    leftOut_ = std::move(files);
+    count();
+}
+
+void FilePlan::count() {
+    fileCount_ = 0;
+    totalBytes_ = 0;
     forEach([this](const PlannedFile& file) {
         ++fileCount_;
         totalBytes_ += file.heading.plannedSize;
@@ -27,8 +38,16 @@ void FilePlan::forEach(const std::function<bool(const PlannedFile&)>& visit) con
     uint64_t index = 0;
     std::optional<PrefixNames::Walk> named;
     if (prefixNames_) named.emplace(*prefixNames_);
+    uint64_t kept = 0;
+    const auto keptOnly = [&](const PlannedFile& file) {
+        if (file.index < leftOut_.size() && leftOut_[file.index]) return true;
+        PlannedFile numbered = file;
+        numbered.index = kept++;
+        return visit(numbered);
+    };
+    const std::function<bool(const PlannedFile&)> visitKept = keptOnly;
     for (int32_t k = 0; k < table_.recordingCount; ++k)
-        if (!forEachOf(k, index, named ? &*named : nullptr, visit)) return;
+        if (!forEachOf(k, index, named ? &*named : nullptr, leftOut_.empty() ? visit : visitKept)) return;
 }
 
 bool FilePlan::forEachOf(int32_t k, uint64_t& index, PrefixNames::Walk* named,

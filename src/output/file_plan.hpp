@@ -46,6 +46,11 @@ public:
     // Calls visit with every file in order, until it returns false.
     void forEach(const std::function<bool(const PlannedFile&)>& visit) const;
 
+    // From now on leaves out the files whose index is true in `files` (the
+    // indices as the whole plan gives them): the others are numbered anew,
+    // from 0, and alone counted.
+    void leaveOut(std::vector<bool> files);
+
     uint64_t fileCount() const { return fileCount_; }
     uint64_t totalBytes() const { return totalBytes_; }
     const PlanOptions& options() const { return options_; }
@@ -61,12 +66,14 @@ private:
     // returns false; false then.
     bool forEachOf(int32_t k, uint64_t& index, PrefixNames::Walk* named,
                    const std::function<bool(const PlannedFile&)>& visit) const;
+    void count();
     wav::GuanoFacts guanoFacts(const PlannedFile& file) const;
     uint64_t trailerSize(const PlannedFile& file) const;
 
     const scan::RecordingTable& table_;
     PlanOptions options_;
     std::optional<PrefixNames> prefixNames_;  // with a name prefix
+    std::vector<bool> leftOut_;  // by the index in the whole plan; empty: none
     uint64_t fileCount_ = 0;
     uint64_t totalBytes_ = 0;
 };

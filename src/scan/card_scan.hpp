@@ -10,6 +10,7 @@
 #include "card/card_device.hpp"
 #include "card/sector_reader.hpp"
 #include "card/sector_rescue.hpp"
+#include "platform/sha256.hpp"
 #include "scan/recording_table.hpp"
 
 namespace quilbex::scan {
@@ -35,6 +36,10 @@ struct ScanResult {
     // recording's bounds they lie in it. Neither outgrows the walk's limits.
     std::vector<int32_t> blocksWithoutMagic;
     std::vector<int32_t> unreadableHeaderBlocks;
+    // SHA-256 of the header sectors with the magic, in card order: beside
+    // the fields, each holds sound, noise that no other card repeats, so it
+    // tells this card's recordings from another's of the same times.
+    platform::Sha256Digest headerDigest{};
 };
 
 struct WalkOptions {

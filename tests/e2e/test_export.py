@@ -27,7 +27,7 @@ HEADER = 56
 BLOCKS = [1, 3, 2]  # the recordings of the shared card
 NAMES = ["wav0000_2017_03_05__14_07_32.wav", "wav0001_2017_03_05__14_08_32.wav",
          "wav0002_2017_03_05__14_09_32.wav"]
-LISTED = sorted(NAMES + ["SHA256SUMS"])  # a folder export's files with its checksum list
+LISTED = sorted(NAMES + ["SHA256SUMS", ".quilbex-card"])  # a folder export's files, checksum list and card's mark
 
 
 def run_with_threads(threads, args, **kwargs):
@@ -274,8 +274,8 @@ class FolderExportTest(ExportTestCase):
                 self.assertEqual(os.stat(os.path.join(folder, NAMES[k])).st_mtime, local_time(start))
 
     def test_check_reads_every_file_back_then_says_the_card_may_be_formatted(self):
-        folder = self.folder()
         for options, closing in (([], b""), (["-c"], b"\n" + CHECKED % (3, 0.0) + MAY_FORMAT)):
+            folder = self.folder()
             status, out, err = run(["-d", *options, self.card, folder], stdin=b"y\n")
             self.assertEqual((status, err), (0, b""), out)
             self.assertTrue(out.endswith(NAMES[2].encode() + b"\r" + closing), out[-300:])

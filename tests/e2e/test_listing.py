@@ -68,7 +68,7 @@ class ListingTest(unittest.TestCase):
                                                      "TQ28_20170305_140736_1.wav"]), out)
         folder = os.path.join(self.dir, "night-1")
         self.assertEqual(run(["-d", "-g", "-n", "TQ28", "-s", "4", card, folder])[0], 0)
-        self.assertEqual(sorted(os.listdir(folder)), sorted(listed + ["SHA256SUMS"]))
+        self.assertEqual(sorted(os.listdir(folder)), sorted(listed + ["SHA256SUMS", ".quilbex-card"]))
         with open(os.path.join(folder, "TQ28_20170305_140736_1.wav"), "rb") as f:
             guano = read_guano(f.read())
         self.assertEqual((guano["Original Filename"], guano["Quilbex|Offset"]),

@@ -129,7 +129,7 @@ class FatFolderTest(unittest.TestCase):
             (("rec:1", "rec:1025"), [], b"Too large for the %s: wav0001_2017_03_05__14_08_32.wav would be %d bytes, "
              b"FAT holds at most 4294967295 a file; cut the recordings with -s N\n"
              % (fat, 1025 * PAYLOAD + 92)),  # an RF64 header: 56 bytes and ds64
-            (("rec:3663",), ["-s", "1"], b"Too many files for the %s: 20005 files take 80028 directory entries, "
+            (("rec:3663",), ["-s", "1"], b"Too many files for the %s: 20005 files take 80030 directory entries, "
              b"a FAT folder holds at most 65536; cut the recordings with a larger -s N\n" % fat),
         ]
         for items, options, refusal in cases:
@@ -229,7 +229,7 @@ class FileSizeLimitTest(unittest.TestCase):
             self.assertTrue(result.stdout.endswith(names[1].encode() + b"\r" + closing), result.stdout[-200:])
             self.assertEqual(result.stderr, b"\nError: Can't write into %s: File too large\n"
                              b"Unfinished file kept as %s\n" % (folder.encode(), part.encode()))
-            self.assertEqual(sorted(os.listdir(folder)), ["SHA256SUMS", names[0], names[1] + ".part"])
+            self.assertEqual(sorted(os.listdir(folder)), [".quilbex-card", "SHA256SUMS", names[0], names[1] + ".part"])
             assert_checksum_list(self, folder, names[:1])
             with open(os.path.join(folder, names[0]), "rb") as whole, open(part, "rb") as cut:
                 self.assertEqual(wav_data(whole.read()), (PAYLOAD, card.payload(0)))

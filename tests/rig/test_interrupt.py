@@ -199,7 +199,7 @@ class ExportInterruptTest(InterruptTestCase):
                          out)
         self.assertNotIn(b"Checked", out, "an interrupted run's checks are not done")
         self.assertEqual(sorted(os.listdir(folder)),
-                         ["SHA256SUMS", os.path.basename(names[0]), os.path.basename(names[1]) + ".part"])
+                         [".quilbex-card", "SHA256SUMS", os.path.basename(names[0]), os.path.basename(names[1]) + ".part"])
         assert_checksum_list(self, folder, [os.path.basename(names[0])])
         with open(names[0], "rb") as whole, open(names[1] + ".part", "rb") as cut:
             self.assertEqual(wav_data(whole.read()), (len(self.card.payload(0)), self.card.payload(0)))

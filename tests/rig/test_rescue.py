@@ -139,7 +139,7 @@ class RescueTest(FaultTestCase):
             for name in archive.namelist():
                 with open(os.path.join(folder, name), "rb") as f:
                     self.assertTrue(f.read() == archive.read(name), f"{name} differs from its zip entry")
-            self.assertEqual(sorted(os.listdir(folder)), sorted(archive.namelist() + ["SHA256SUMS"]))
+            self.assertEqual(sorted(os.listdir(folder)), sorted(archive.namelist() + ["SHA256SUMS", ".quilbex-card"]))
             assert_checksum_list(self, folder, archive.namelist())
 
     def test_names_the_pieces_that_hold_zero_filled_bytes_and_counts_their_own_audio_in_their_guano(self):
