@@ -26,7 +26,7 @@ import subprocess
 import unittest
 import zipfile
 
-from quilbex_support import CHECKED, assert_checksum_list, binary, make_card, run, temp_dir
+from quilbex_support import CHECKED, assert_checksum_list, binary, file_state, make_card, run, temp_dir
 from test_faulty_card import Card, read_entries, wav_data
 
 TIMEOUT = 120
@@ -235,6 +235,15 @@ class FileSizeLimitTest(unittest.TestCase):
                 self.assertEqual(wav_data(whole.read()), (PAYLOAD, card.payload(0)))
                 self.assertTrue(cut.read()[56:] == card.payload(1)[:limit - 56],
                                 "the .part must keep the bytes written")
+            # Run again with room: the whole file stays as it is, the .part goes.
+            whole = os.path.join(folder, names[0])
+            kept = (os.stat(whole).st_ino, file_state(whole))
+            status, out, err = run(["-d", card.path, folder], stdin=b"n\n")
+            self.assertEqual((status, err), (0, b""), out)
+            self.assertIn(b"Resuming: 1 of 3 files already in %s; writing the other 2\n" % folder.encode(), out)
+            self.assertEqual((os.stat(whole).st_ino, file_state(whole)), kept)
+            self.assertFalse(os.path.exists(part))
+            assert_checksum_list(self, folder, names + ["wav0002_2017_03_05__14_09_32.wav"])
 
 
 if __name__ == "__main__":
