@@ -146,8 +146,10 @@ int exportToFolder(platform::Console& console, const platform::DiagnosticLog& lo
     const std::string fingerprint = output::cardFingerprint(scan.headerDigest, planOptions(options));
     // An earlier run of this card into the folder: only the files it did not
     // leave whole are written.
-    const auto done =
-        platform::isDirectory(folder) ? output::findDoneFiles(folder, plan, fingerprint) : std::nullopt;
+    const auto done = platform::isDirectory(folder)
+                          ? output::findDoneFiles(folder, plan, fingerprint, &platform::interruptSignal())
+                          : std::nullopt;
+    if (done && done->interrupted) return reportInterrupted(console);
     output::FilePlan rest = plan;
     if (done) rest.leaveOut(done->done);
     if (!folderReady(console, folder, rest, done.has_value())) return failure;

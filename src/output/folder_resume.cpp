@@ -92,7 +92,7 @@ platform::SystemError writeFingerprint(const std::string& folder, const std::str
 }
 
 std::optional<DoneFiles> findDoneFiles(const std::string& folder, const FilePlan& plan,
-                                       const std::string& fingerprint) {
+                                       const std::string& fingerprint, const std::atomic<int>* stopSignal) {
     if (LineReader(pathInFolder(folder, std::string(fingerprintName))).next() != fingerprint) return std::nullopt;
     DoneFiles result;
     LineReader list(pathInFolder(folder, std::string(checksumListName)));
@@ -104,6 +104,10 @@ std::optional<DoneFiles> findDoneFiles(const std::string& folder, const FilePlan
         if (!line || line->size() < 66 || line->compare(66, std::string::npos, file.heading.name) != 0) return true;
         const std::string listedHash = line->substr(0, 64);
         line = list.next();
+        if (stopSignal && stopSignal->load() != 0) {
+            result.interrupted = true;
+            return false;
+        }
         const auto digest = hashOfFile(pathInFolder(folder, file.heading.name), file.heading.plannedSize, buffer);
         if (!digest || platform::hexDigest(*digest) != listedHash) return true;
         result.done.back() = true;

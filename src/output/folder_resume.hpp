@@ -12,6 +12,7 @@
 // The list is read in step with the plan, as the runs write it; so it is
 // never held whole, however many files a card makes.
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,12 +40,17 @@ struct DoneFiles {
     uint64_t count = 0;      // of true in done
     // Their checksum list lines, in plan order.
     std::vector<std::pair<platform::Sha256Digest, std::string>> listed;
+    // The stop signal came before every listed file was read back: the
+    // run is to end before it writes anything.
+    bool interrupted = false;
 };
 
 // The plan's files that an earlier run of this card and these options left
 // whole in the folder (with none, an empty set); nothing when the folder
 // holds no such run.
+// The read-back of the files, which may take minutes, ends at a non-zero
+// stop signal.
 std::optional<DoneFiles> findDoneFiles(const std::string& folder, const FilePlan& plan,
-                                       const std::string& fingerprint);
+                                       const std::string& fingerprint, const std::atomic<int>* stopSignal);
 
 }  // namespace quilbex::output
