@@ -161,6 +161,7 @@ int exportToFolder(platform::Console& console, const platform::DiagnosticLog& lo
     if (done) destination.carryOver(done->listed);
     if (options.check) destination.checkFiles();
     const auto ended = exportThrough(console, log, options, terminal, card, scan, rest, destination, true, rescue);
+    if (done) rescue.storedWhole += done->recordingsEnded;
     if (options.check) readBack = destination.finishChecks();
     const int status = exitStatus(console, ended);
     if (!destination.keptPart().empty()) console.errLine(keptPartText(destination.keptPart()));

@@ -99,7 +99,13 @@ std::optional<DoneFiles> findDoneFiles(const std::string& folder, const FilePlan
     platform::AlignedBuffer buffer(readSize, platform::ReadBackFile::alignment);
     // "HASH  NAME": 64 hex digits, two spaces, the name.
     std::optional<std::string> line = list.next();
+    std::optional<int32_t> recording;  // of the file before
+    const auto endRecording = [&] {
+        if (recording && !result.done.empty() && result.done.back()) ++result.recordingsEnded;
+    };
     plan.forEach([&](const PlannedFile& file) {
+        if (recording != file.recording) endRecording();
+        recording = file.recording;
         result.done.push_back(false);
         if (!line || line->size() < 66 || line->compare(66, std::string::npos, file.heading.name) != 0) return true;
         const std::string listedHash = line->substr(0, 64);
@@ -115,6 +121,7 @@ std::optional<DoneFiles> findDoneFiles(const std::string& folder, const FilePlan
         result.listed.emplace_back(*digest, file.heading.name);
         return true;
     });
+    if (!result.interrupted) endRecording();
     return result;
 }
 

@@ -38,6 +38,8 @@ platform::SystemError writeFingerprint(const std::string& folder, const std::str
 struct DoneFiles {
     std::vector<bool> done;  // by the file's index in the plan
     uint64_t count = 0;      // of true in done
+    // Recordings whose last file is done: the export will not end them.
+    int32_t recordingsEnded = 0;
     // Their checksum list lines, in plan order.
     std::vector<std::pair<platform::Sha256Digest, std::string>> listed;
     // The stop signal came before every listed file was read back: the
