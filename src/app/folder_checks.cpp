@@ -43,12 +43,13 @@ struct Survey {
     bool anyExists = false;
 };
 
-Survey survey(const std::string& folder, const output::FilePlan& plan, const FatRules& rules) {
+Survey survey(const std::string& folder, const output::FilePlan& plan, const FatRules& rules, bool resuming) {
     Survey result;
     const bool folderExists = platform::isDirectory(folder);
-    // The old checksum list is replaced as the files are.
+    // The old checksum list is replaced as the files are; a resumed run's
+    // list is its own, and goes on.
     const std::string listName(output::checksumListName);
-    result.anyExists = folderExists && platform::pathExists(output::pathInFolder(folder, listName));
+    result.anyExists = !resuming && folderExists && platform::pathExists(output::pathInFolder(folder, listName));
     const auto add = [&](uint64_t bytes) {
         result.bytes += bytes;
         result.wholeClusterBytes += (bytes + rules.cluster - 1) / rules.cluster * rules.cluster;
@@ -140,9 +141,9 @@ bool folderReady(platform::Console& console, const std::string& folder, const ou
                  bool resuming) {
     const std::string where = existingFolderOf(folder);
     const FatRules rules = fatRulesOf(where);
-    const Survey files = survey(folder, plan, rules);
+    const Survey files = survey(folder, plan, rules, resuming);
     if (!fits(console, folder, where, rules, files)) return false;
-    if (files.anyExists && !resuming && !confirmOverwrite(console)) return false;
+    if (files.anyExists && !confirmOverwrite(console)) return false;
     return folderMade(console, folder);
 }
 

@@ -22,8 +22,10 @@ std::string folderPath(const std::string& typed);
 bool isFatFileSystem(std::string_view name);
 
 // True when the plan's files may be written into the folder, which then
-// exists; false after the refusal or a "no" to the question, which is not
-// asked when resuming an earlier run of the card.
+// exists; false after the refusal or a "no" to the question. When resuming
+// an earlier run of the card, the plan holds the files still to write, and
+// only one of them already there (changed since, say by analysis software)
+// is cause to ask.
 bool folderReady(platform::Console& console, const std::string& folder, const output::FilePlan& plan,
                  bool resuming);
 

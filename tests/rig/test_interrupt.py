@@ -248,6 +248,13 @@ class ExportInterruptTest(InterruptTestCase):
                 status, out, _ = run([*cut, path, folder], stdin=b"n\n")
                 self.assertEqual((status, out), (1, b"Extracting to %s...\n" % folder.encode() + PROMPT))
                 self.assertEqual({name: file_state(os.path.join(folder, name)) for name in names}, finished)
+        # A file changed since it was written is not replaced unasked.
+        with open(os.path.join(folder, wavs[3]), "ab") as f:
+            f.write(b"notes")
+        changed = {name: file_state(os.path.join(folder, name)) for name in names}
+        status, out, _ = run([*options, self.card.path, folder], stdin=b"n\n")
+        self.assertEqual((status, out), (1, b"Extracting to %s...\n" % folder.encode() + PROMPT))
+        self.assertEqual({name: file_state(os.path.join(folder, name)) for name in names}, changed)
 
 
 if __name__ == "__main__":
