@@ -4,7 +4,10 @@ the card, each flushed to the disk, so the disk sets the pace, not deflate.
   from the page cache: quilbex -d against cp of a file of the same size into
     the same folder followed by sync (the export flushes its files too);
   behind the throttled card: quilbex -d against dd reading the same blocks;
-  peak memory of every folder export.
+  peak memory of every folder export;
+  behind the throttled card: a folder export of 15-second files interrupted
+    after 90 % of its files, resumed (the done files read back included),
+    against the whole export.
 """
 
 import os
@@ -13,7 +16,9 @@ import shutil
 import cardrig
 from measure import Case, timed
 
-TARGETS = {"cp": 1.3, "throttle": 1.05, "rss_mib": 48.0}
+TARGETS = {"cp": 1.3, "throttle": 1.05, "rss_mib": 48.0, "resume": 0.25}
+RESUME_OPTIONS = ["-d", "-s", "15"]
+RESUME_DONE = 0.9  # the share of the files the interrupted run finished
 
 
 def export_to_folder(quilbex, card, folder, threads, *, log, label):
@@ -23,6 +28,45 @@ def export_to_folder(quilbex, card, folder, threads, *, log, label):
     run.out_bytes = sum(entry.stat().st_size for entry in os.scandir(folder))
     shutil.rmtree(folder)
     return run
+
+
+def interrupt_after(folder, share):
+    """Leaves the folder as an export stopped after `share` of its files
+    leaves it: those files listed, the next one a .part, the rest not there."""
+    list_path = os.path.join(folder, "SHA256SUMS")
+    with open(list_path) as f:
+        lines = f.readlines()
+    done = int(len(lines) * share)
+    for line in lines[done:]:
+        os.unlink(os.path.join(folder, line[66:].rstrip("\n")))
+    with open(list_path, "w") as f:
+        f.writelines(lines[:done])
+    with open(os.path.join(folder, lines[done][66:].rstrip("\n") + ".part"), "wb") as f:
+        f.write(bytes(1 << 20))
+    os.sync()
+    return done, len(lines)
+
+
+def measure_resume(bins, device, card_bytes, threads, rate, rounds, work, log, say):
+    """The whole export of 15-second files behind the throttled card, and its
+    resume after 90 % of the files: (cases, target)."""
+    folder = os.path.join(work, "out-resume")
+    env = {"QUILBEX_THREADS": str(threads)}
+    whole = Case(f"quilbex {' '.join(RESUME_OPTIONS)}, card at {rate} MB/s", "loop dev", card_bytes)
+    resumed = Case(f"  the same resumed after {RESUME_DONE:.0%} of the files", "loop dev", card_bytes)
+    for r in range(rounds):
+        shutil.rmtree(folder, ignore_errors=True)
+        whole.runs.append(timed([bins["quilbex"], *RESUME_OPTIONS, device, folder], env=env, log_path=log,
+                                label="quilbex -d -s 15 throttled"))
+        done, files = interrupt_after(folder, RESUME_DONE)
+        resumed.runs.append(timed([bins["quilbex"], *RESUME_OPTIONS, device, folder], env=env, log_path=log,
+                                  label="quilbex -d -s 15 resumed"))
+        say(f"  resume round {r + 1}: whole {whole.runs[-1].wall:.2f} s, resumed with {done} of {files} files "
+            f"done {resumed.runs[-1].wall:.2f} s")
+    shutil.rmtree(folder)
+    ratio = resumed.best().wall / whole.best().wall
+    return [whole, resumed], ("resumed after 90 % wall / whole export wall, throttled", ratio, "<=",
+                              TARGETS["resume"], "")
 
 
 def copy_and_sync(source, folder, *, log):
@@ -79,6 +123,8 @@ def measure(bins, image, payload, ranges, card_bytes, threads, args, rounds, wor
                     step()
                 say(f"  throttled round {r + 1}: dd {dd_case.runs[-1].wall:.2f} s, "
                     f"quilbex -d {thr_case.runs[-1].wall:.2f} s")
+            resume_cases, resume_target = measure_resume(bins, device, card_bytes, threads, f"{args.rate:g}",
+                                                         args.throttle_rounds, work, log, say)
 
     targets = [("quilbex -d wall / cp + sync wall", q_case.best().wall / cp_case.best().wall, "<=",
                 TARGETS["cp"], "")]
@@ -86,4 +132,9 @@ def measure(bins, image, payload, ranges, card_bytes, threads, args, rounds, wor
     targets.append(("throttled quilbex -d wall / throttled dd wall", throttled, "<=", TARGETS["throttle"], ""))
     peak = max(c.peak_rss_kib() for c in (q_case, thr_case) if c.runs) / 1024
     targets.append(("peak RSS of quilbex -d", peak, "<=", TARGETS["rss_mib"], " MiB"))
-    return [q_case, cp_case, thr_case, dd_case], targets
+    if why_not:
+        resume_cases = [Case(f"quilbex {' '.join(RESUME_OPTIONS)} resumed, card at {args.rate:g} MB/s", "loop dev",
+                             card_bytes, note=f"skipped: {why_not}")]
+        resume_target = ("resumed after 90 % wall / whole export wall, throttled", None, "<=", TARGETS["resume"], "")
+    targets.append(resume_target)
+    return [q_case, cp_case, thr_case, dd_case, *resume_cases], targets

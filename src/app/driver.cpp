@@ -13,6 +13,7 @@
 #include "output/file_plan.hpp"
 #include "output/folder_checks.hpp"
 #include "output/folder_destination.hpp"
+#include "output/folder_resume.hpp"
 #include "output/folder_texts.hpp"
 #include "output/tee_destination.hpp"
 #include "output/zip_destination.hpp"
@@ -99,7 +100,7 @@ Checked checkBeforeOpening(platform::Console& console, const Options& options) {
 
 // The files an export writes, and a listing lists.
 output::PlanOptions planOptions(const Options& options) {
-    return {options.secondsPerFile, options.guano, options.utcOffsetMinutes};
+    return {options.secondsPerFile, options.guano, options.utcOffsetMinutes, options.namePrefix};
 }
 
 report::RunEnd runEnd(exporting::ExportStatus status) {
@@ -199,18 +200,37 @@ int exportToFolder(platform::Console& console, const platform::DiagnosticLog& lo
     const std::string mirrorFolder = output::folderPath(options.mirror);
     std::vector<std::string> folders{folder};
     if (!options.mirror.empty()) folders.push_back(mirrorFolder);
-    if (!output::folderReady(console, folders, plan, [&] { return confirmOverwrite(console); }, checked.pageAtPath))
-        return failure;
+    const std::string fingerprint = output::cardFingerprint(scan.headerDigest, planOptions(options));
+    // An earlier run of this card into the folder: only the files it did not
+    // leave whole are written. A second copy is written whole, so with -m
+    // nothing is resumed.
+    const auto done = options.mirror.empty() && platform::isDirectory(folder)
+                          ? output::findDoneFiles(folder, plan, fingerprint, &platform::interruptSignal())
+                          : std::nullopt;
+    if (done && done->interrupted) return reportInterrupted(console);
+    output::FilePlan rest = plan;
+    if (done) rest.leaveOut(done->done);
+    const auto confirm = [&] { return confirmOverwrite(console); };
+    if (!output::folderReady(console, folders, rest, confirm, done.has_value(), checked.pageAtPath)) return failure;
     checked.replaceOldPage = checked.pageAtPath;
+    // A fingerprint that cannot be written costs only the resume: the first
+    // file's write meets the same cause, and says it.
+    for (const auto& each : folders) output::writeFingerprint(each, fingerprint);
+    if (done) console.outLine(output::resumingText(done->count, plan.fileCount(), folder, rest.fileCount()));
     output::FolderDestination main(folder);
     output::FolderDestination mirror(mirrorFolder);
+    if (done) main.carryOver(done->listed);
     if (options.check) {
         main.checkFiles();
         mirror.checkFiles();
     }
     output::TeeDestination both(main, folder, mirror, mirrorFolder);
     output::Destination& destination = options.mirror.empty() ? static_cast<output::Destination&>(main) : both;
-    const auto ended = exportThrough(console, log, options, terminal, card, scan, plan, destination, true, record);
+    const auto ended = exportThrough(console, log, options, terminal, card, scan, rest, destination, true, record);
+    if (done) {
+        record.rescue.storedWhole += done->recordingsEnded;
+        record.outcome.filesWritten += done->count;
+    }
     const int status = exitStatus(console, ended);
     for (const auto* copy : {&main, &mirror})
         if (!copy->keptPart().empty()) console.errLine(output::keptPartText(copy->keptPart()));

@@ -1,5 +1,6 @@
 #include "app/options.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <vector>
 
@@ -36,7 +37,7 @@ std::optional<int> parseUtcOffset(std::string_view text) {
     if (text.size() != 6 || (text[0] != '+' && text[0] != '-') || text[3] != ':') return {};
     const int hours = digit(1) * 10 + digit(2);
     const int minutes = digit(4) * 10 + digit(5);
-    if (hours < 0 || minutes < 0 || minutes % 15 != 0) return {};
+    if (hours < 0 || minutes < 0 || minutes >= 60 || minutes % 15 != 0) return {};
     const int offset = (text[0] == '-' ? -1 : 1) * (hours * 60 + minutes);
     if (offset < -12 * 60 || offset > 14 * 60) return {};
     return offset;
@@ -45,6 +46,16 @@ std::optional<int> parseUtcOffset(std::string_view text) {
 // A path: any text but the empty one.
 std::optional<std::string> parsePath(std::string_view text) {
     if (text.empty()) return {};
+    return std::string(text);
+}
+
+// 1 to 64 letters, digits, '-', '_' and '.': safe in a file name on any system.
+std::optional<std::string> parseNamePrefix(std::string_view text) {
+    const auto allowed = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+               c == '.';
+    };
+    if (text.empty() || text.size() > 64 || !std::all_of(text.begin(), text.end(), allowed)) return {};
     return std::string(text);
 }
 
@@ -114,6 +125,9 @@ void takeOption(int argc, const char* const* argv, int& index, Options& options,
     case 'm':
         takeValue(argc, argv, index, console, walk, parsePath, options.mirror);
         break;
+    case 'n':
+        takeValue(argc, argv, index, console, walk, parseNamePrefix, options.namePrefix);
+        break;
     case 'R':
         takeValue(argc, argv, index, console, walk, parsePath, options.reportPath);
         break;
@@ -156,6 +170,8 @@ bool parseCommandLine(int argc, const char* const* argv, Options& options, platf
         walk.refuse();
     }
     const size_t given = walk.positionals.size();
+    // A listing without its drive is as unusable as -i without one.
+    if (options.list && given == 0 && !walk.stop) walk.result = false;
     if (walk.result && !walk.stop && (given == 2 || (options.list && given == 1))) {
         options.drive = argv[walk.positionals[0]];
         if (given == 2) options.zipPath = argv[walk.positionals[1]];

@@ -23,6 +23,7 @@ struct Options {
     bool list = false;    // list the card's recordings and write nothing: zipPath is not used
     bool check = false;   // read every file back from the disk and compare it with the card
     std::string mirror;   // with -m: the second copy's zip, or with -d folder, as typed; empty without
+    std::string namePrefix;  // names PREFIX_YYYYMMDD_HHMMSS.wav; empty: the card's own names
     std::string reportPath;  // -R: where the report page goes; empty without
 };
 

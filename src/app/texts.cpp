@@ -34,6 +34,7 @@ const std::string_view usageText =
     "        -l - list the recordings on the card and write nothing\n"
     "        -c - check: read every file back from the disk and compare it with the card\n"
     "        -m PATH - also write a second copy to PATH (a zip, or with -d a folder)\n"
+    "        -n PREFIX - name files PREFIX_YYYYMMDD_HHMMSS.wav from their start times\n"
     "        -R PATH - write a report page of the card (HTML) to PATH\n"
     "\n"
     "Example:\n"

@@ -189,7 +189,10 @@ std::optional<uint64_t> BlockReader::cutChunk(const output::PlannedFile& file, u
         const auto to = fileStop == payloadSize ? static_cast<size_t>(scan::blockSize)
                                                 : static_cast<size_t>(scan::blockHeaderSize) + fileStop;
         chunk->fileDamage = {heldDamage_.block, heldDamage_.sectors.within(from, to)};
-        fileDamage_ += chunk->fileDamage.sectors.unreadableBytes;
+        // The metadata counts the file's own audio alone, which is what
+        // its room was kept for.
+        const auto audio = static_cast<size_t>(scan::blockHeaderSize);
+        fileDamage_ += heldDamage_.sectors.within(audio + start, audio + fileStop).unreadableBytes;
     }
     chunk->last = blockStart + stop == end && !plan_.options().guano;
     chunk->endsRecording = chunk->last && endsRecording(file);
@@ -200,8 +203,8 @@ std::optional<uint64_t> BlockReader::cutChunk(const output::PlannedFile& file, u
 }
 
 // Hands on a chunk of its own bytes: the header when given (which opens the
-// file), and when it ends the file, the metadata chunk. `end` is set when it
-// ends the reading of the recording.
+// file), and when it ends a file read whole, the metadata chunk. `end` is set
+// when it ends the reading of the recording.
 bool BlockReader::handOnOwnBytes(const output::PlannedFile& file, std::span<const std::byte> header, bool last,
                                  const RecordingEnd* end) {
     Chunk* chunk = chunks_.acquire();
@@ -209,7 +212,9 @@ bool BlockReader::handOnOwnBytes(const output::PlannedFile& file, std::span<cons
     chunk->reset(file.recording, !header.empty());
     if (chunk->first) chunk->file = file;
     auto* out = std::copy(header.begin(), header.end(), chunk->ownBytes.begin());
-    if (last) {
+    // Only a whole file gets its metadata: in one cut short, the chunk
+    // would lie inside the audio its header declares.
+    if (last && (!end || end->reason == RecordingEnd::Reason::complete)) {
         const auto trailer = plan_.trailer(file, fileDamage_);
         out = std::copy(trailer.begin(), trailer.end(), out);
     }

@@ -80,7 +80,7 @@ private:
     BlockDamage damage_;
     // The damage of the block in hand.
     BlockDamage heldDamage_;
-    // The bytes the rescue zero-filled in the blocks read for the file being read.
+    // The bytes of the file's audio that the rescue zero-filled so far.
     uint64_t fileDamage_ = 0;
     const std::vector<std::optional<uint32_t>>* headerSectorCrcs_ = nullptr;
     uint32_t sectorSize_ = 0;

@@ -58,10 +58,13 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
     const bool readingStopped = reason == Reason::readFailed || reason == Reason::interrupted;
     if (!readingStopped) reportRecordingRead(chunk.end, length_);
     const bool stored = begun_ && write(chunk) && destination_.finishFile(length_, crc_);
+    // A file cut short is kept (as a zip entry, or under its .part name) but
+    // is no finished file.
+    const bool whole = stored && length_ == plannedLength_;
     rescue_.endFile();
-    if (stored && !readingStopped) ++outcome_.filesStored;
+    if (whole && !readingStopped) ++outcome_.filesStored;
     if (chunk.endsRecording) {
-        rescue_.endRecording(stored && !readingStopped);
+        rescue_.endRecording(whole && !readingStopped);
         progress_.endRecording();
     }
     if (reason == Reason::readFailed) {

@@ -14,6 +14,19 @@ constexpr uint64_t bytesPerSecond = uint64_t{wav::sampleRate} * wav::bytesPerSam
 }  // namespace
 
 FilePlan::FilePlan(const scan::RecordingTable& table, PlanOptions options) : table_(table), options_(options) {
+    if (!options_.namePrefix.empty())
+        prefixNames_.emplace(table_, options_.namePrefix, options_.secondsPerFile);
+    count();
+}
+
+void FilePlan::leaveOut(std::vector<bool> files) {
+    leftOut_ = std::move(files);
+    count();
+}
+
+void FilePlan::count() {
+    fileCount_ = 0;
+    totalBytes_ = 0;
     forEach([this](const PlannedFile& file) {
         ++fileCount_;
         totalBytes_ += file.heading.plannedSize;
@@ -23,11 +36,22 @@ FilePlan::FilePlan(const scan::RecordingTable& table, PlanOptions options) : tab
 
 void FilePlan::forEach(const std::function<bool(const PlannedFile&)>& visit) const {
     uint64_t index = 0;
+    std::optional<PrefixNames::Walk> named;
+    if (prefixNames_) named.emplace(*prefixNames_);
+    uint64_t kept = 0;
+    const auto keptOnly = [&](const PlannedFile& file) {
+        if (file.index < leftOut_.size() && leftOut_[file.index]) return true;
+        PlannedFile numbered = file;
+        numbered.index = kept++;
+        return visit(numbered);
+    };
+    const std::function<bool(const PlannedFile&)> visitKept = keptOnly;
     for (int32_t k = 0; k < table_.recordingCount; ++k)
-        if (!forEachOf(k, index, visit)) return;
+        if (!forEachOf(k, index, named ? &*named : nullptr, leftOut_.empty() ? visit : visitKept)) return;
 }
 
-bool FilePlan::forEachOf(int32_t k, uint64_t& index, const std::function<bool(const PlannedFile&)>& visit) const {
+bool FilePlan::forEachOf(int32_t k, uint64_t& index, PrefixNames::Walk* named,
+                         const std::function<bool(const PlannedFile&)>& visit) const {
     const uint32_t stored = table_.startTimes[static_cast<size_t>(k)];
     const platform::CalendarTime start = platform::decodeDosDateTime(stored);
     const std::string name = recordingName(k, stored);
@@ -40,6 +64,7 @@ bool FilePlan::forEachOf(int32_t k, uint64_t& index, const std::function<bool(co
     if (options_.secondsPerFile == 0) {
         file.payloadBytes = payload;
         file.index = index++;
+        if (named) file.heading.name = named->name(k, file.piece, start);
         file.trailerBytes = trailerSize(file);
         file.heading.plannedSize = wav::wavFileSizeFor(payload, file.trailerBytes);
         return visit(file);
@@ -59,6 +84,7 @@ bool FilePlan::forEachOf(int32_t k, uint64_t& index, const std::function<bool(co
         } else {
             file.heading.name = numberedPieceName(name, file.piece);
         }
+        if (named) file.heading.name = named->name(k, file.piece, file.heading.start);
         file.trailerBytes = trailerSize(file);
         file.heading.plannedSize = wav::wavFileSizeFor(file.payloadBytes, file.trailerBytes);
         if (!visit(file)) return false;

@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "output/destination.hpp"
+#include "output/prefix_names.hpp"
 #include "scan/recording_table.hpp"
 #include "wav/guano.hpp"
 
@@ -21,6 +23,7 @@ struct PlanOptions {
     uint32_t secondsPerFile = 0;  // 0: whole recordings
     bool guano = false;           // a GUANO chunk ends every file
     std::optional<int> utcOffsetMinutes;
+    std::string namePrefix = {};  // names PREFIX_YYYYMMDD_HHMMSS.wav; empty: the card's own names
 };
 
 struct PlannedFile {
@@ -43,6 +46,11 @@ public:
     // Calls visit with every file in order, until it returns false.
     void forEach(const std::function<bool(const PlannedFile&)>& visit) const;
 
+    // From now on leaves out the files whose index is true in `files` (the
+    // indices as the whole plan gives them): the others are numbered anew,
+    // from 0, and alone counted.
+    void leaveOut(std::vector<bool> files);
+
     uint64_t fileCount() const { return fileCount_; }
     uint64_t totalBytes() const { return totalBytes_; }
     const PlanOptions& options() const { return options_; }
@@ -56,12 +64,16 @@ public:
 private:
     // The files of recording k, the first numbered `index`, until visit
     // returns false; false then.
-    bool forEachOf(int32_t k, uint64_t& index, const std::function<bool(const PlannedFile&)>& visit) const;
+    bool forEachOf(int32_t k, uint64_t& index, PrefixNames::Walk* named,
+                   const std::function<bool(const PlannedFile&)>& visit) const;
+    void count();
     wav::GuanoFacts guanoFacts(const PlannedFile& file) const;
     uint64_t trailerSize(const PlannedFile& file) const;
 
     const scan::RecordingTable& table_;
     PlanOptions options_;
+    std::optional<PrefixNames> prefixNames_;  // with a name prefix
+    std::vector<bool> leftOut_;  // by the index in the whole plan; empty: none
     uint64_t fileCount_ = 0;
     uint64_t totalBytes_ = 0;
 };

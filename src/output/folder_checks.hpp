@@ -31,8 +31,11 @@ bool isFatFileSystem(std::string_view name);
 // main copy's, and with -m the second one's), which then exist; false after
 // the refusal that names the folder, or a "no" from confirmOverwrite, the one
 // question asked for all of them when files of the plan's names are there,
-// and also when alsoReplaced (the report page's path holds a file).
+// and also when alsoReplaced (the report page's path holds a file). When
+// resuming an earlier run of the card, the plan holds the files still to
+// write, and only one of them already there (changed since, say by analysis
+// software) is cause to ask.
 bool folderReady(platform::Console& console, const std::vector<std::string>& folders, const FilePlan& plan,
-                 const std::function<bool()>& confirmOverwrite, bool alsoReplaced = false);
+                 const std::function<bool()>& confirmOverwrite, bool resuming = false, bool alsoReplaced = false);
 
 }  // namespace quilbex::output

@@ -24,10 +24,17 @@ bool FolderDestination::beginFile(const FileHeading& file) {
     warnings_.clear();
     if (platform::toDosDateTime(file.start).fileTimeError != 0)
         warnings_ = zip::makeFileInfo(file.start, file.storedStart).warnings;
-    if (!list_.made() && !fail(list_.create(pathInFolder(folder_, std::string(checksumListName))))) return false;
+    if (!list_.made() && !createList()) return false;
     // A .part left by an earlier run, or a link planted there, goes first.
     if (!fail(platform::removeFile(partPathOf(path_))) || !fail(file_.create(partPathOf(path_)))) return false;
     partMade_ = true;
+    return true;
+}
+
+bool FolderDestination::createList() {
+    if (!fail(list_.create(pathInFolder(folder_, std::string(checksumListName))))) return false;
+    for (const auto& [digest, name] : carried_)
+        if (!fail(list_.add(digest, name))) return false;
     return true;
 }
 

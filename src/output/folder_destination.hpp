@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "output/checksum_list.hpp"
@@ -35,6 +36,11 @@ public:
 
     // Reads every file back once it has its name (output/read_back).
     void checkFiles() { readBack_.emplace(); }
+    // Files an earlier run left whole, which the new checksum list names
+    // first: their digests and names.
+    void carryOver(std::vector<std::pair<platform::Sha256Digest, std::string>> listed) {
+        carried_ = std::move(listed);
+    }
 
     bool takesDeflated() const override { return false; }
     bool beginFile(const FileHeading& file) override;
@@ -56,11 +62,14 @@ private:
     bool fail(platform::SystemError error);
     // Closes the file begun under its .part name; false on a failure.
     bool keepPart();
+    // Makes the checksum list, with the lines carried over; false on a failure.
+    bool createList();
 
     std::string folder_;
     platform::OutputFile file_;
     HashBeside hash_;  // of the bytes of the file begun last, as written
     ChecksumList list_;
+    std::vector<std::pair<platform::Sha256Digest, std::string>> carried_;
     std::optional<ReadBack> readBack_;  // with the check
     bool renamed_ = false;              // a file took its name: the folder is to be flushed
     std::string name_;                  // of the file begun last

@@ -26,6 +26,11 @@ std::unique_ptr<ArchiveFile> ArchiveFile::create(const std::string& path, System
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
         error = SystemError::last();
+        // The exclusive create says "File exists" of a folder too, which
+        // tells the user nothing about what is wrong with the path.
+        struct stat status {};
+        if (errno == EEXIST && ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+            error = SystemError::posix(EISDIR);
         return nullptr;
     }
     handOverHandle(fd);

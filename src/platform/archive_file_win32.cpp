@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/archive_file.hpp"
 #include "platform/folder.hpp"
@@ -28,6 +29,11 @@ std::unique_ptr<ArchiveFile> ArchiveFile::create(const std::string& path, System
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = SystemError::last();
+        // Windows has no code that says the path is a folder; the C
+        // library's words do.
+        const DWORD attributes = GetFileAttributesA(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            error = SystemError::posix(EISDIR);
         return nullptr;
     }
     return std::unique_ptr<ArchiveFile>(new ArchiveFile(reinterpret_cast<intptr_t>(handle), folderOf(path)));

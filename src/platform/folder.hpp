@@ -43,6 +43,10 @@ SystemError flushFolder(const std::string& folder);
 // system cannot tell.
 std::optional<uint64_t> freeSpace(const std::string& folder);
 
+// The unit in which the folder's file system gives files room (a FAT
+// cluster): every file takes a whole number of them; none when unknown.
+std::optional<uint64_t> allocationUnit(const std::string& folder);
+
 // The system's name for the folder's file system, e.g. "ext4", "vfat",
 // "fuse.fusefat" (Linux) or "NTFS", "FAT32" (Windows); empty when unknown.
 std::string fileSystemName(const std::string& folder);

@@ -59,6 +59,12 @@ std::optional<uint64_t> freeSpace(const std::string& folder) {
     return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
 }
 
+std::optional<uint64_t> allocationUnit(const std::string& folder) {
+    struct statvfs info {};
+    if (::statvfs(folder.c_str(), &info) != 0 || info.f_frsize == 0) return std::nullopt;
+    return static_cast<uint64_t>(info.f_frsize);
+}
+
 // A FUSE mount of a FAT image has no FAT magic to look for: the mount
 // table's type is the one name the system gives it.
 std::string fileSystemName(const std::string& folder) {

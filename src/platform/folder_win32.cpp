@@ -41,6 +41,19 @@ std::optional<uint64_t> freeSpace(const std::string& folder) {
     return static_cast<uint64_t>(available.QuadPart);
 }
 
+std::optional<uint64_t> allocationUnit(const std::string& folder) {
+    char volume[MAX_PATH + 1] = {};
+    DWORD sectorsPerCluster = 0;
+    DWORD bytesPerSector = 0;
+    DWORD freeClusters = 0;
+    DWORD clusters = 0;
+    if (!GetVolumePathNameA(folder.c_str(), volume, sizeof volume) ||
+        !GetDiskFreeSpaceA(volume, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters) ||
+        sectorsPerCluster == 0 || bytesPerSector == 0)
+        return std::nullopt;
+    return uint64_t{sectorsPerCluster} * bytesPerSector;
+}
+
 std::string fileSystemName(const std::string& folder) {
     char volume[MAX_PATH + 1] = {};
     char name[MAX_PATH + 1] = {};

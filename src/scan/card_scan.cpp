@@ -63,11 +63,14 @@ private:
     // The unreadable bytes of the last block whose header sector could not
     // be read (the last of result_.unreadableHeaderBlocks).
     uint64_t unreadableBlockBytes_ = 0;
+    // Of every header sector with the magic, in card order.
+    platform::Sha256 headers_;
 };
 
 WalkEnd Walk::run(int64_t blockCount, uint16_t& lastSequence) {
     const WalkEnd end = walk(blockCount, lastSequence);
     result_.rescue.unreadableOutside += unreadableSinceMagic_;
+    result_.headerDigest = headers_.finish();
     return end;
 }
 
@@ -89,6 +92,7 @@ WalkEnd Walk::walk(int64_t blockCount, uint16_t& lastSequence) {
         if (header == HeaderRead::read) {
             const BlockHeader fields = decodeBlockHeader(sector.span());
             lastSequence = fields.sequenceNumber;
+            if (fields.magic == blockMagic) headers_.add(sector.span());
             classify(fields, at.index);
         } else if (header == HeaderRead::unreadable) {
             result_.unreadableHeaderBlocks.push_back(at.index);

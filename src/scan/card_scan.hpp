@@ -10,6 +10,7 @@
 #include "card/card_device.hpp"
 #include "card/sector_reader.hpp"
 #include "card/sector_rescue.hpp"
+#include "platform/sha256.hpp"
 #include "scan/recording_table.hpp"
 
 namespace quilbex::scan {
@@ -52,6 +53,10 @@ struct ScanResult {
     // block k as read, for each block walked; none for a sector not read
     // whole. Four bytes and a flag a block, at most the walk's limit of them.
     std::vector<std::optional<uint32_t>> headerSectorCrcs;
+    // SHA-256 of the header sectors with the magic, in card order: beside
+    // the fields, each holds sound, noise that no other card repeats, so it
+    // tells this card's recordings from another's of the same times.
+    platform::Sha256Digest headerDigest{};
 };
 
 struct WalkOptions {

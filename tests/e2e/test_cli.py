@@ -89,8 +89,8 @@ class OptionTest(CliTestCase):
     def test_stops_at_unknown_option(self):
         self.assertRun(["-x", "-y", "-h", "-v"], 1, err=b"Unknown option: x\n" + HINT)
 
-    def test_prints_only_hint_when_drive_report_lacks_its_drive(self):
-        for args in (["-i"], ["-t", "-i"]):
+    def test_prints_only_hint_when_drive_report_or_listing_lacks_its_drive(self):
+        for args in (["-i"], ["-t", "-i"], ["-l"], ["-l", "-s", "1"]):
             with self.subTest(args=args):
                 self.assertRun(args, 1, err=HINT)
 

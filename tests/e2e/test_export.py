@@ -28,7 +28,7 @@ HEADER = 56
 BLOCKS = [1, 3, 2]  # the recordings of the shared card
 NAMES = ["wav0000_2017_03_05__14_07_32.wav", "wav0001_2017_03_05__14_08_32.wav",
          "wav0002_2017_03_05__14_09_32.wav"]
-LISTED = sorted(NAMES + ["SHA256SUMS"])  # a folder export's files with its checksum list
+LISTED = sorted(NAMES + ["SHA256SUMS", ".quilbex-card"])  # a folder export's files, checksum list and card's mark
 
 
 def run_with_threads(threads, args, env=None, **kwargs):
@@ -175,11 +175,15 @@ class ProgressOutputTest(ExportTestCase):
         self.assertRegex(out[len(self.extracting(path) + lines):], rb"^\d\dm:\d\ds\n$")
 
     def test_verbose_line_gives_the_whole_length_when_no_archive_can_be_made(self):
-        path = os.path.join(self.dir, "z" * 5000 + ".zip")
-        status, out, err = run(["-V", self.card, path])
-        self.assertEqual((status, err), (1, b"Error: Can't make the zip file. Bad filename?\nFile name too long\n"
-                                            b"\nZip archive failure\nFile name too long\n"))
-        self.assertEqual(out, self.extracting(path) + self.verbose_line(1, path) + b"Error:: Can't add file to zip.\n")
+        os.mkdir(os.path.join(self.dir, "folder.zip"))
+        for name, reason in (("z" * 5000 + ".zip", b"File name too long"), ("folder.zip", b"Is a directory")):
+            with self.subTest(reason=reason):
+                path = os.path.join(self.dir, name)
+                status, out, err = run(["-V", self.card, path])
+                self.assertEqual((status, err), (1, b"Error: Can't make the zip file. Bad filename?\n" + reason +
+                                                 b"\n\nZip archive failure\n" + reason + b"\n"))
+                self.assertEqual(out, self.extracting(path) + self.verbose_line(1, path) +
+                                 b"Error:: Can't add file to zip.\n")
 
     def test_elapsed_time_ends_the_rewritten_line(self):
         path = self.archive()
@@ -287,8 +291,8 @@ class FolderExportTest(ExportTestCase):
                 self.assertEqual(os.stat(os.path.join(folder, NAMES[k])).st_mtime, local_time(start))
 
     def test_check_reads_every_file_back_then_says_the_card_may_be_formatted(self):
-        folder = self.folder()
         for options, closing in (([], b""), (["-c"], b"\n" + CHECKED % (3, 0.0) + MAY_FORMAT)):
+            folder = self.folder()
             status, out, err = run(["-d", *options, self.card, folder], stdin=b"y\n")
             self.assertEqual((status, err), (0, b""), out)
             self.assertTrue(out.endswith(NAMES[2].encode() + b"\r" + closing), out[-300:])
@@ -345,7 +349,7 @@ class FolderExportTest(ExportTestCase):
                                     (["-d", self.card, kept], cut, 1)):
             sudo = dict(os.environ, SUDO_UID="4321", SUDO_GID="4322")
             self.assertEqual(run_with_threads(2, args, env=sudo, preexec_fn=limit)[0], status, args)
-        self.assertEqual(sorted(os.listdir(kept)), ["SHA256SUMS", NAMES[0], NAMES[1] + ".part"])
+        self.assertEqual(sorted(os.listdir(kept)), [".quilbex-card", "SHA256SUMS", NAMES[0], NAMES[1] + ".part"])
         created = [made, archive, *(os.path.join(made, name) for name in NAMES),
                    *(os.path.join(kept, name) for name in os.listdir(kept))]
         owners = {path: (os.lstat(path).st_uid, os.lstat(path).st_gid) for path in [kept, *created]}
@@ -399,7 +403,7 @@ class ReportPageTest(ExportTestCase):
                 self.assertEqual(re.sub(rb"\d\dm:\d\ds", b"", out.replace(b"/out", b"/reference")),
                                  re.sub(rb"\d\dm:\d\ds", b"", reference[1]))
                 if "-d" in options:
-                    self.assertEqual(sorted(os.listdir(target)), ["SHA256SUMS", *NAMES])
+                    self.assertEqual(sorted(os.listdir(target)), [".quilbex-card", "SHA256SUMS", *NAMES])
                 else:
                     with zipfile.ZipFile(target) as archive:
                         self.assertIsNone(archive.testzip())

@@ -6,8 +6,8 @@ when it is missing). Needs QUILBEX_BIN and QUILBEX_MKCARD."""
 import os
 import unittest
 
-from quilbex_support import (ReportPage, binary, browse, file_state, make_card, picture_colours, read_page, run,
-                             temp_dir)
+from quilbex_support import (ReportPage, binary, browse, file_state, make_card, picture_colours, read_guano,
+                             read_page, run, temp_dir)
 
 HEADING = b"  #  Name                              Start                Length      Size\n"
 MIXED = ("rec:2", "rec:1@2017-03-05T21:30:44", "rec:3@2017-03-06T02:15:10", "junk:1")
@@ -84,6 +84,21 @@ class ListingTest(unittest.TestCase):
         self.assertEqual(lines[2], b"  1  wav0000_2017_03_05__14_07_36.wav  2017-03-05 14:07:36  0:00:04.00  3.1 MB")
         self.assertEqual(lines[-2], b"10 files from 3 recordings, 0:00:32.77 of sound, 25.2 MB, "
                                     b"from 2017-03-05 14:07:32 to 2017-03-06 02:15:26")
+
+    def test_lists_the_names_an_export_with_n_writes(self):
+        card = self.card("rec:1@2017-03-05T14:07:32", "rec:2@2017-03-05T15:00:00", "rec:1@2017-03-05T14:07:32",
+                         "junk:1")
+        status, out, _ = run(["-l", "-n", "TQ28", "-s", "4", card])
+        listed = [line.split()[1].decode() for line in out.split(b"\n")[1:8]]
+        self.assertEqual((status, listed[4:]), (0, ["TQ28_20170305_150008.wav", "TQ28_20170305_140732_1.wav",
+                                                     "TQ28_20170305_140736_1.wav"]), out)
+        folder = os.path.join(self.dir, "night-1")
+        self.assertEqual(run(["-d", "-g", "-n", "TQ28", "-s", "4", card, folder])[0], 0)
+        self.assertEqual(sorted(os.listdir(folder)), sorted(listed + ["SHA256SUMS", ".quilbex-card"]))
+        with open(os.path.join(folder, "TQ28_20170305_140736_1.wav"), "rb") as f:
+            guano = read_guano(f.read())
+        self.assertEqual((guano["Original Filename"], guano["Quilbex|Offset"]),
+                         ("wav0002_2017_03_05__14_07_32.wav", "4"))
 
     def test_lists_each_anomaly_before_the_summary(self):
         for items, expected in ANOMALIES:

@@ -14,6 +14,7 @@ card. Needs root, FUSE, QUILBEX_BIN, QUILBEX_MKCARD and QUILBEX_CARDFS.
 
 import errno
 import os
+import shutil
 import subprocess
 import unittest
 import zipfile
@@ -232,6 +233,40 @@ class ExportReadFailureTest(FaultTestCase):
                 self.assertCompleteEntry(entries[0], card, 0)
                 self.assertPartialEntry(entries[1], card, 1, at_least=PAYLOAD_PER_BLOCK,
                                         at_most=fail[0] - 3 * BLOCK - HEADER_BYTES + PAYLOAD_PER_BLOCK)
+
+    def test_file_cut_short_gets_no_metadata_after_its_audio(self):
+        card = self.card(*self.ITEMS)
+        fail = (3 * BLOCK + MiB, 3 * BLOCK + 2 * MiB)  # inside the second block of recording 1
+        folder = os.path.join(self.dir, "night-1")
+        # (options, the files read back: whole ones first, the one cut short last)
+        def zipped():
+            with zipfile.ZipFile(self.archive) as archive:
+                contents = [archive.read(name) for name in archive.namelist()]
+            os.remove(self.archive)
+            return contents
+        def foldered():
+            names = sorted((name for name in os.listdir(folder) if name.endswith((".wav", ".part"))),
+                           key=lambda name: name.endswith(".part"))
+            self.assertTrue(names[-1].endswith(".part"), names)
+            contents = []
+            for name in names:
+                with open(os.path.join(folder, name), "rb") as f:
+                    contents.append(f.read())
+            shutil.rmtree(folder)
+            return contents
+        for options, files in ((["-g"], zipped), (["-g", "-s", "3"], zipped), (["-d", "-g", "-s", "3"], foldered)):
+            with self.subTest(options=options):
+                target = folder if "-d" in options else self.archive
+                with self.serve(card, True, fail=[fail]) as drive:
+                    status, out, err = run([*options, drive, target], timeout=TIMEOUT)
+                self.assertEqual(status, 1, out)
+                self.assertTrue(err.startswith(b"Read failed 0\n"), err)
+                *whole, cut = files()
+                for wav in whole:
+                    self.assertIn(b"guan", wav)
+                self.assertNotIn(b"GUANO|", cut)
+                declared, data = wav_data(cut)
+                self.assertLess(len(data), declared)
 
     def test_failed_first_block_keeps_header_only_entry(self):
         card = self.card(*self.ITEMS)

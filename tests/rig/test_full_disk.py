@@ -30,7 +30,7 @@ import unittest
 import zipfile
 
 import cardrig
-from quilbex_support import CHECKED, PROMPT, assert_checksum_list, binary, make_card, read_page, run, temp_dir
+from quilbex_support import CHECKED, PROMPT, assert_checksum_list, binary, file_state, make_card, read_page, run, temp_dir
 from test_faulty_card import Card, read_entries, wav_data
 
 TIMEOUT = 120
@@ -156,15 +156,16 @@ class ReplacedFilesTest(FullDiskTestCase):
         folder = os.path.join(self.mountpoint, "night-1")
         self.assertEqual(run(["-d", card, folder], cwd=self.cwd)[0], 0)
         # Each old file is freed as its successor takes its name: one at a time is held beside the new ones.
-        status, out, err = run(["-d", card, folder], stdin=b"y\n", cwd=self.cwd, timeout=TIMEOUT)
-        self.assertEqual((status, err, out.count(PROMPT), len(os.listdir(folder))), (0, b"", 1, 4), out)
+        # (With -g the files differ from the first run's, which is then not resumed but replaced.)
+        status, out, err = run(["-d", "-g", card, folder], stdin=b"y\n", cwd=self.cwd, timeout=TIMEOUT)
+        self.assertEqual((status, err, out.count(PROMPT), len(os.listdir(folder))), (0, b"", 1, 5), out)
         assert_checksum_list(self, folder, sorted(n for n in os.listdir(folder) if n.endswith(".wav")))
 
 
 @unittest.skipIf(SKIP_REASON or not (shutil.which("fusefat") and shutil.which("mkfs.vfat")),
                  SKIP_REASON or "needs fusefat and mkfs.vfat")
 class FatFolderTest(unittest.TestCase):
-    def test_file_over_4_gib_is_refused_on_fat(self):
+    def test_limits_of_fat_are_refused_before_the_first_byte(self):
         binary("QUILBEX_MKCARD")
         tmp = temp_dir(self)
         image, mountpoint = os.path.join(tmp, "fat.img"), os.path.join(tmp, "fat")
@@ -174,13 +175,22 @@ class FatFolderTest(unittest.TestCase):
         subprocess.run(["mkfs.vfat", "-F", "32", image], check=True, capture_output=True)
         subprocess.run(["fusefat", "-o", "rw+", image, mountpoint], check=True, capture_output=True)
         self.addCleanup(_unmount, mountpoint)
-        card = make_card(os.path.join(tmp, "card.img"), "rec:1", "rec:1025", "junk:1", payload="sparse")
-        status, out, err = run(["-d", card, mountpoint], timeout=TIMEOUT)
-        self.assertEqual(status, 1, out)
-        self.assertEqual(err, b"Too large for the FAT file system of %s: wav0001_2017_03_05__14_08_32.wav would be "
-                         b"%d bytes, FAT holds at most 4294967295 a file; cut the recordings with -s N\n"
-                         % (mountpoint.encode(), 1025 * PAYLOAD + 92))  # an RF64 header: 56 bytes and ds64
-        self.assertEqual(os.listdir(mountpoint), [])
+        fat = b"FAT file system of " + mountpoint.encode()
+        # 3663 blocks of sound are 20,005 files of one second, whose names
+        # take four directory entries each.
+        cases = [
+            (("rec:1", "rec:1025"), [], b"Too large for the %s: wav0001_2017_03_05__14_08_32.wav would be %d bytes, "
+             b"FAT holds at most 4294967295 a file; cut the recordings with -s N\n"
+             % (fat, 1025 * PAYLOAD + 92)),  # an RF64 header: 56 bytes and ds64
+            (("rec:3663",), ["-s", "1"], b"Too many files for the %s: 20005 files take 80030 directory entries, "
+             b"a FAT folder holds at most 65536; cut the recordings with a larger -s N\n" % fat),
+        ]
+        for items, options, refusal in cases:
+            with self.subTest(items=items):
+                card = make_card(os.path.join(tmp, "card.img"), *items, "junk:1", payload="sparse")
+                status, out, err = run(["-d", *options, card, mountpoint], timeout=TIMEOUT)
+                self.assertEqual((status, err), (1, refusal), out)
+                self.assertEqual(os.listdir(mountpoint), [])
 
 
 class ReadOnlyDiskTest(FullDiskTestCase):
@@ -272,12 +282,23 @@ class FileSizeLimitTest(unittest.TestCase):
             self.assertTrue(result.stdout.endswith(names[1].encode() + b"\r" + closing), result.stdout[-200:])
             self.assertEqual(result.stderr, b"\nError: Can't write into %s: File too large\n"
                              b"Unfinished file kept as %s\n" % (folder.encode(), part.encode()))
-            self.assertEqual(sorted(os.listdir(folder)), ["SHA256SUMS", names[0], names[1] + ".part"])
+            self.assertEqual(sorted(os.listdir(folder)), [".quilbex-card", "SHA256SUMS", names[0], names[1] + ".part"])
             assert_checksum_list(self, folder, names[:1])
             with open(os.path.join(folder, names[0]), "rb") as whole, open(part, "rb") as cut:
                 self.assertEqual(wav_data(whole.read()), (PAYLOAD, card.payload(0)))
                 self.assertTrue(cut.read()[56:] == card.payload(1)[:limit - 56],
                                 "the .part must keep the bytes written")
+            # Run again with room: the whole file stays as it is, the .part goes;
+            # the rescue's summary counts the kept file as exported.
+            whole = os.path.join(folder, names[0])
+            kept = (os.stat(whole).st_ino, file_state(whole))
+            status, out, err = run(["-d", "-r", card.path, folder], stdin=b"n\n")
+            self.assertEqual((status, err), (0, b"Rescue: 3 of 3 files exported; 0 unreadable bytes zero-filled\n"),
+                             out)
+            self.assertIn(b"Resuming: 1 of 3 files already in %s; writing the other 2\n" % folder.encode(), out)
+            self.assertEqual((os.stat(whole).st_ino, file_state(whole)), kept)
+            self.assertFalse(os.path.exists(part))
+            assert_checksum_list(self, folder, names + ["wav0002_2017_03_05__14_09_32.wav"])
 
 
 @unittest.skipIf(cardrig.requires_root_and_fuse(), cardrig.requires_root_and_fuse() or "")

@@ -19,7 +19,7 @@ import time
 import unittest
 
 import cardrig
-from quilbex_support import assert_checksum_list, binary, file_state, read_page, temp_dir
+from quilbex_support import PROMPT, assert_checksum_list, binary, file_state, read_page, run, temp_dir
 from test_faulty_card import SKIP_REASON, Card, read_entries, wav_data
 
 BLOCK = cardrig.BLOCK_BYTES
@@ -203,7 +203,7 @@ class ExportInterruptTest(InterruptTestCase):
                          out)
         self.assertNotIn(b"Checked", out, "an interrupted run's checks are not done")
         self.assertEqual(sorted(os.listdir(folder)),
-                         ["SHA256SUMS", os.path.basename(names[0]), os.path.basename(names[1]) + ".part"])
+                         [".quilbex-card", "SHA256SUMS", os.path.basename(names[0]), os.path.basename(names[1]) + ".part"])
         assert_checksum_list(self, folder, [os.path.basename(names[0])])
         with open(names[0], "rb") as whole, open(names[1] + ".part", "rb") as cut:
             self.assertEqual(wav_data(whole.read()), (len(self.card.payload(0)), self.card.payload(0)))
@@ -211,6 +211,54 @@ class ExportInterruptTest(InterruptTestCase):
         self.assertEqual(declared, len(self.card.payload(1)))
         self.assertLess(len(data), declared, "reading went on to the end after the signal")
         self.assertTrue(data == self.card.payload(1)[:len(data)], "the .part file is not a prefix of the payload")
+
+    def test_rerun_after_sigint_writes_only_what_the_folder_lacks(self):
+        self.card = Card(os.path.join(self.dir, "card.img"), *self.CARD_ITEMS, payload="chirp")
+        options = ["-d", "-g", "-s", "2"]  # 3 + 11 files of 2 s
+        reference, folder = os.path.join(self.dir, "reference"), os.path.join(self.dir, "night-1")
+        self.assertEqual(run([*options, self.card.path, reference])[0], 0)
+        names = sorted(os.listdir(reference))
+        wavs = [name for name in names if name.endswith(".wav")]
+        with cardrig.served_loop_card(self.card.path, delay_ms=self.DELAY_MS) as drive:
+            tool = RunningTool(["-V", *options, drive, folder])
+            self.addCleanup(tool.kill)
+            tool.wait_for_output(b"[5/14] Adding ")
+            tool.signal(signal.SIGINT)
+            self.assertEqual(tool.finish()[0], 130)
+            done = sorted(name for name in os.listdir(folder) if name.endswith(".wav"))
+            self.assertTrue(5 <= len(done) < 14, done)
+            kept = {name: (os.stat(os.path.join(folder, name)).st_ino, file_state(os.path.join(folder, name)))
+                    for name in done}
+            status, out, err = run(["-V", *options, drive, folder], stdin=b"n\n", timeout=WAIT)
+        self.assertEqual((status, err), (0, b""), out)
+        left = 14 - len(done)
+        self.assertIn(b"\nResuming: %d of 14 files already in %s; writing the other %d\n[1/%d] Adding "
+                      % (len(done), folder.encode(), left, left), out)
+        self.assertEqual(sorted(os.listdir(folder)), names)
+        for name in names:
+            self.assertEqual(file_state(os.path.join(folder, name))[0], file_state(os.path.join(reference, name))[0])
+        for name in wavs:
+            self.assertEqual(os.stat(os.path.join(folder, name)).st_mtime_ns,
+                             os.stat(os.path.join(reference, name)).st_mtime_ns)
+        for name, state in kept.items():
+            self.assertEqual((os.stat(os.path.join(folder, name)).st_ino, file_state(os.path.join(folder, name))),
+                             state, f"{name} was written again")
+        assert_checksum_list(self, folder, wavs)
+        # Another card of the same names and times, or this one cut otherwise: no resume, the question.
+        other = Card(os.path.join(self.dir, "other.img"), *self.CARD_ITEMS, payload="field")
+        finished = {name: file_state(os.path.join(folder, name)) for name in names}
+        for path, cut in ((other.path, options), (self.card.path, ["-d", "-g", "-s", "3"])):
+            with self.subTest(path=path, cut=cut):
+                status, out, _ = run([*cut, path, folder], stdin=b"n\n")
+                self.assertEqual((status, out), (1, b"Extracting to %s...\n" % folder.encode() + PROMPT))
+                self.assertEqual({name: file_state(os.path.join(folder, name)) for name in names}, finished)
+        # A file changed since it was written is not replaced unasked.
+        with open(os.path.join(folder, wavs[3]), "ab") as f:
+            f.write(b"notes")
+        changed = {name: file_state(os.path.join(folder, name)) for name in names}
+        status, out, _ = run([*options, self.card.path, folder], stdin=b"n\n")
+        self.assertEqual((status, out), (1, b"Extracting to %s...\n" % folder.encode() + PROMPT))
+        self.assertEqual({name: file_state(os.path.join(folder, name)) for name in names}, changed)
 
 
 if __name__ == "__main__":

@@ -151,25 +151,35 @@ class RescueTest(FaultTestCase):
             for name in archive.namelist():
                 with open(os.path.join(folder, name), "rb") as f:
                     self.assertTrue(f.read() == archive.read(name), f"{name} differs from its zip entry")
-            self.assertEqual(sorted(os.listdir(folder)), sorted(archive.namelist() + ["SHA256SUMS"]))
+            self.assertEqual(sorted(os.listdir(folder)), sorted(archive.namelist() + ["SHA256SUMS", ".quilbex-card"]))
             assert_checksum_list(self, folder, archive.namelist())
 
-    def test_names_the_pieces_that_hold_zero_filled_bytes_and_counts_them_in_their_guano(self):
+    def test_names_the_pieces_that_hold_zero_filled_bytes_and_counts_their_own_audio_in_their_guano(self):
         card = self.card(*self.ITEMS)
-        # In recording 1's second block: payload bytes 5242832 and 7339984, in its 1-second pieces 6 and 9.
-        bad = [(3 * BLOCK + MiB, 3 * BLOCK + MiB + SECTOR), (3 * BLOCK + 3 * MiB, 3 * BLOCK + 3 * MiB + SECTOR)]
-        status, out, err = self.run_card(card, ["-r", "-s", "1", "-g"], fail=bad)
-        damaged = {6: "wav0001_2017_03_05__14_08_38.wav", 9: "wav0001_2017_03_05__14_08_41.wav"}
-        self.assertEqual((status, err), (1, b"".join(b"Damaged file: %s, 512 unreadable bytes in 1 place\n" %
-                                                     name.encode() for name in damaged.values()) +
-                                         b"Rescue: 3 of 3 recordings exported; 1024 unreadable bytes zero-filled\n"),
-                         out)
-        with zipfile.ZipFile(self.archive) as archive:
-            pieces = [name for name in archive.namelist() if name.startswith("wav0001_")]
-            self.assertEqual(len(pieces), 17)
-            for j, name in enumerate(pieces):
-                fields = read_guano(archive.read(name))
-                self.assertEqual(fields.get("Quilbex|Unreadable Bytes"), "512" if j in damaged else None, name)
+        piece = "wav0001_2017_03_05__14_08_%02d.wav"
+        # (unreadable sectors, {piece of recording 1: its report's and its GUANO's count}). In recording 1's
+        # second block: payload bytes 5242832 and 7339984, in its 1-second pieces 6 and 9; its first
+        # sector holds the card block's 16-byte header, which is no audio of the piece.
+        cases = [
+            ([(3 * BLOCK + MiB, 3 * BLOCK + MiB + SECTOR), (3 * BLOCK + 3 * MiB, 3 * BLOCK + 3 * MiB + SECTOR)],
+             {6: (512, "512"), 9: (512, "512")}),
+            ([(2 * BLOCK, 2 * BLOCK + SECTOR)], {0: (512, "496")}),
+        ]
+        for bad, damaged in cases:
+            with self.subTest(bad=bad[0]):
+                status, out, err = self.run_card(card, ["-r", "-s", "1", "-g"], fail=bad)
+                total = sum(count for count, _ in damaged.values())
+                self.assertEqual((status, err), (1, b"".join(
+                    b"Damaged file: %s, %d unreadable bytes in 1 place\n" % ((piece % (32 + j)).encode(), count)
+                    for j, (count, _) in damaged.items()) +
+                    b"Rescue: 3 of 3 recordings exported; %d unreadable bytes zero-filled\n" % total), out)
+                with zipfile.ZipFile(self.archive) as archive:
+                    pieces = [name for name in archive.namelist() if name.startswith("wav0001_")]
+                    self.assertEqual(len(pieces), 17)
+                    for j, name in enumerate(pieces):
+                        fields = read_guano(archive.read(name))
+                        self.assertEqual(fields.get("Quilbex|Unreadable Bytes"),
+                                         damaged[j][1] if j in damaged else None, name)
 
     def test_takes_an_unreadable_header_sector_as_part_of_its_recording(self):
         card = self.card(*self.ITEMS)

@@ -37,6 +37,7 @@ const std::string usage =
     "        -l - list the recordings on the card and write nothing\n"
     "        -c - check: read every file back from the disk and compare it with the card\n"
     "        -m PATH - also write a second copy to PATH (a zip, or with -d a folder)\n"
+    "        -n PREFIX - name files PREFIX_YYYYMMDD_HHMMSS.wav from their start times\n"
     "        -R PATH - write a report page of the card (HTML) to PATH\n"
     "\n"
     "Example:\n"
@@ -195,6 +196,7 @@ TEST(CommandLine, takes_the_analysis_options_and_their_values) {
         bool guano;
         std::optional<int> offset;
         std::string reportPath = {};
+        std::string prefix = {};
     };
     for (const auto& c : std::vector<Case>{
              {{"E:", "out.zip"}, false, 0, false, std::nullopt},
@@ -205,7 +207,9 @@ TEST(CommandLine, takes_the_analysis_options_and_their_values) {
              {{"-g", "E:", "-z", "+14:00", "out.zip"}, false, 0, true, 14 * 60},
              {{"-g", "E:", "-z", "-12:00", "out.zip"}, false, 0, true, -12 * 60},
              {{"-g", "E:", "-z", "+05:45", "out.zip"}, false, 0, true, 5 * 60 + 45},
-             {{"E:", "-R", "night 1.html", "out.zip"}, false, 0, false, std::nullopt, "night 1.html"}}) {
+             {{"E:", "-R", "night 1.html", "out.zip"}, false, 0, false, std::nullopt, "night 1.html"},
+             {{"-n", "TQ2878_site-3.b", "E:", "out.zip"}, false, 0, false, std::nullopt, "", "TQ2878_site-3.b"},
+             {{"-n", std::string(64, 'Z'), "E:", "out.zip"}, false, 0, false, std::nullopt, "", std::string(64, 'Z')}}) {
         SCOPED_TRACE(c.words[0] + " " + c.words[1]);
         const Parsed parsed = parse(c.words);
         EXPECT_TRUE(parsed.usable);
@@ -215,6 +219,7 @@ TEST(CommandLine, takes_the_analysis_options_and_their_values) {
         EXPECT_EQ(parsed.options.guano, c.guano);
         EXPECT_EQ(parsed.options.utcOffsetMinutes, c.offset);
         EXPECT_EQ(parsed.options.reportPath, c.reportPath);
+        EXPECT_EQ(parsed.options.namePrefix, c.prefix);
         expectNothingPrinted(parsed);
     }
 }
@@ -230,12 +235,20 @@ TEST(CommandLine, rejects_a_missing_or_invalid_value) {
              {{"-z", "5", "E:", "out.zip"}, "-z: 5"},
              {{"-z", "+14:30", "E:", "out.zip"}, "-z: +14:30"},
              {{"-z", "+01:10", "E:", "out.zip"}, "-z: +01:10"},
+             {{"-z", "+00:60", "E:", "out.zip"}, "-z: +00:60"},
+             {{"-z", "-01:75", "E:", "out.zip"}, "-z: -01:75"},
              {{"-z", "02:00", "E:", "out.zip"}, "-z: 02:00"},
              {{"E:", "out.zip", "-z"}, "-z: "},
              {{"-R", "", "E:", "out.zip"}, "-R: "},
              {{"E:", "out.zip", "-R"}, "-R: "},
              {{"E:", "out.zip", "-m"}, "-m: "},
-             {{"-m", "", "E:", "out.zip"}, "-m: "}}) {
+             {{"-m", "", "E:", "out.zip"}, "-m: "},
+             {{"-n", "", "E:", "out.zip"}, "-n: "},
+             {{"-n", std::string(65, 'a'), "E:", "out.zip"}, "-n: " + std::string(65, 'a')},
+             {{"-n", "grid 12", "E:", "out.zip"}, "-n: grid 12"},
+             {{"-n", "../up", "E:", "out.zip"}, "-n: ../up"},
+             {{"-n", "caf\xc3\xa9", "E:", "out.zip"}, "-n: caf\xc3\xa9"},
+             {{"E:", "out.zip", "-n"}, "-n: "}}) {
         SCOPED_TRACE(message);
         const Parsed parsed = parse(words);
         EXPECT_FALSE(parsed.usable);
@@ -283,8 +296,8 @@ TEST(CommandLine, stops_at_version) {
     EXPECT_EQ(parsed.err, "");
 }
 
-TEST(CommandLine, is_unusable_when_drive_information_lacks_its_drive) {
-    for (const auto& words : std::vector<std::vector<std::string>>{{"-i"}, {"-t", "E:", "-i"}}) {
+TEST(CommandLine, is_unusable_when_drive_information_or_listing_lacks_its_drive) {
+    for (const auto& words : std::vector<std::vector<std::string>>{{"-i"}, {"-t", "E:", "-i"}, {"-l"}, {"-V", "-l"}}) {
         const Parsed parsed = parse(words);
         EXPECT_FALSE(parsed.usable);
         EXPECT_FALSE(parsed.options.pairGiven);

@@ -271,6 +271,8 @@ TEST(ExportPipeline, FailedSeekStoresTheRecordingUpToItAndGoesOn) {
     EXPECT_TRUE(entries[1].data == expectedEntry(image, 1, 1));
     EXPECT_TRUE(entries[1].crcMatches);
     EXPECT_TRUE(entries[2].data == expectedEntry(image, 2, 1));
+    // The entry cut short at the seek is kept, but not counted as exported.
+    EXPECT_EQ(one.rescue.storedWhole, 2);
 
     expectSameRun(four, one);
 }

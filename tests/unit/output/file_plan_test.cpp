@@ -92,5 +92,46 @@ TEST(FilePlan, names_pieces_by_their_own_start_across_calendar_ends) {
     }
 }
 
+TEST(FilePlan, names_files_with_a_prefix_from_their_own_starts) {
+    struct Case {
+        const char* what;
+        std::vector<std::pair<int32_t, uint32_t>> recordings;  // blocks, start
+        uint32_t seconds;
+        std::vector<std::string> names;
+    };
+    // dosDateTime takes the stored half seconds.
+    const uint32_t nine = dosDateTime(2024, 6, 1, 21, 0, 7);
+    for (const auto& c : std::vector<Case>{
+             {"same start second", {{1, nine}, {1, nine}, {1, dosDateTime(2024, 6, 1, 21, 5, 0)}, {1, nine}}, 0,
+              {"TQ28_20240601_210014.wav", "TQ28_20240601_210014_1.wav", "TQ28_20240601_210500.wav",
+               "TQ28_20240601_210014_2.wav"}},
+             // 5 blocks are pieces at 0, 10 and 20 s; 2 blocks at 0 and 10 s.
+             {"clock set back into pieces",
+              {{5, dosDateTime(2024, 6, 1, 21, 0, 0)}, {2, dosDateTime(2024, 6, 1, 21, 0, 5)}}, 10,
+              {"TQ28_20240601_210000.wav", "TQ28_20240601_210010.wav", "TQ28_20240601_210020.wav",
+               "TQ28_20240601_210010_1.wav", "TQ28_20240601_210020_1.wav"}},
+             {"across midnight", {{5, dosDateTime(2016, 12, 31, 23, 59, 25)}}, 10,
+              {"TQ28_20161231_235950.wav", "TQ28_20170101_000000.wav", "TQ28_20170101_000010.wav"}},
+             {"no valid date", {{1, nine}, {5, dosDateTime(2017, 2, 30, 1, 0, 0)}, {1, dosDateTime(2017, 3, 5, 1, 0, 30)}},
+              10, {"TQ28_20240601_210014.wav", "TQ28_0001_000.wav", "TQ28_0001_001.wav", "TQ28_0001_002.wav",
+                   "TQ28_0002_000.wav"}},
+             {"no valid date, whole", {{1, dosDateTime(2017, 2, 30, 1, 0, 0)}}, 0, {"TQ28_0000.wav"}}}) {
+        SCOPED_TRACE(c.what);
+        const auto table = tableOf(c.recordings);
+        const FilePlan plan(table, {c.seconds, true, {}, "TQ28"});
+        std::vector<std::string> names;
+        plan.forEach([&](const PlannedFile& file) {
+            names.push_back(file.heading.name);
+            // The way back to the card: the recording's own name.
+            const auto trailer = plan.trailer(file, 0);
+            const std::string text(reinterpret_cast<const char*>(trailer.data()), trailer.size());
+            EXPECT_NE(text.find("Original Filename: " + recordingName(file.recording, file.heading.storedStart)),
+                      std::string::npos);
+            return true;
+        });
+        EXPECT_EQ(names, c.names);
+    }
+}
+
 }  // namespace
 }  // namespace quilbex::output
