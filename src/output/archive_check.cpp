@@ -198,7 +198,6 @@ struct ArchiveReadBack::State {
     std::optional<std::pair<uint64_t, std::vector<std::byte>>> end;  // dataEnd and the end's bytes
     uint64_t target = 0;    // read up to here; all of the file once `end` is set
     bool stopping = false;  // the reader ends without reading on
-    bool done = false;      // the reader has ended
 
     Comparison comparison;
     platform::AlignedBuffer buffer;
