@@ -21,7 +21,7 @@ std::string pageWith(const std::vector<FileFacts>& facts) {
     const output::FilePlan plan(scan.table, {});
     std::string page;
     writeReportPage({"E:", 1 << 30, "2026-12-08 12:00:00", "2.2.3b", "quilbex E: out.zip", scan, plan,
-                     RunOutcome{RunEnd::exported, 2, 0, "out.zip"}, {}, {}, facts},
+                     RunOutcome{RunEnd::exported, 2, 0, "out.zip", {}}, {}, {}, facts},
                     [&](std::string_view text) { page += text; });
     return page;
 }
@@ -48,6 +48,23 @@ TEST(ReportPage, shows_the_columns_of_file_facts_only_when_some_file_has_them) {
         for (const std::string& text : c.shown) EXPECT_NE(page.find(text), std::string::npos) << text;
         for (const std::string& text : c.left_out) EXPECT_EQ(page.find(text), std::string::npos) << text;
     }
+}
+
+TEST(ReportPage, says_in_the_outcome_what_the_check_found_and_whether_the_card_may_be_formatted) {
+    const CheckOutcome same{0, 2, true};
+    const CheckOutcome sameButFailed{0, 2, false};
+    const CheckOutcome oneDiffers{1, 2, false};
+    const std::vector<std::pair<RunOutcome, std::string>> cases = {
+        {{RunEnd::exported, 2, 0, "night-1", std::nullopt}, "2 files written to night-1."},
+        {{RunEnd::exported, 2, 0, "night-1", same}, "2 files written to night-1, all checked on the disk: the card may be formatted."},
+        {{RunEnd::exported, 2, 1, "night-1", sameButFailed},
+         "2 files written to night-1, all checked on the disk. 1 holds zero-filled bytes where the card could not be read."},
+        {{RunEnd::exported, 2, 0, "night-1", oneDiffers},
+         "2 files written to night-1. Checked on the disk: 1 of 2 files differ."},
+        {{RunEnd::writeFailed, 1, 0, "night-1", oneDiffers},
+         "Writing to night-1 failed: 1 of 3 files written. Checked on the disk: 1 of 2 files differ."},
+    };
+    for (const auto& [outcome, sentence] : cases) EXPECT_EQ(outcomeSentence(outcome, outcome.filesWritten == 2 ? 2 : 3), sentence);
 }
 
 }  // namespace
