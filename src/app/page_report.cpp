@@ -27,7 +27,7 @@ std::vector<report::FileFacts> fileFacts(const Options& options, const output::F
     const bool renamed = !options.namePrefix.empty();
     if (!renamed && record.digests.empty() && !record.readBack) return {};
     std::unordered_set<std::string> differing;
-    if (record.readBack) differing.insert(record.readBack->differingNames.begin(), record.readBack->differingNames.end());
+    if (record.readBack) differing = {record.readBack->differingNames.begin(), record.readBack->differingNames.end()};
     std::vector<report::FileFacts> facts;
     facts.reserve(plan.fileCount());
     plan.forEach([&](const output::PlannedFile& file) {

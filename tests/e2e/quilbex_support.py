@@ -199,14 +199,13 @@ class ReportPage(html.parser.HTMLParser):
             self.bars.append(attrs)
         elif tag == "tr":
             self.rows.append([])
-        if tag in ("h2", "li", "td", "dd", "h1", "p"):
+        if tag != "code":  # a hash's <code> is text of its cell
             self._into = (tag, attrs.get("class"))
+        if tag in ("h2", "li", "td", "dd", "h1", "p"):
             self._text = ""
-        elif tag not in ("code", "span"):  # text in these belongs to the cell or line around them
-            self._into = None
 
     def handle_data(self, data):
-        if self._into:
+        if self._into and self._into[0] in ("h2", "li", "td", "dd", "h1", "p"):
             self._text += data
 
     def handle_endtag(self, tag):
@@ -220,7 +219,7 @@ class ReportPage(html.parser.HTMLParser):
             self.outcome = self._text
         elif tag in ("h1", "p"):
             self.texts.append(self._text)
-        if tag not in ("code", "span"):
+        if tag != "code":
             self._into = None
 
 

@@ -30,8 +30,8 @@ import unittest
 import zipfile
 
 import cardrig
-from quilbex_support import (CHECKED, PROMPT, assert_checksum_list, binary, file_state, listed_digests, make_card, read_page,
-                             run, temp_dir)
+from quilbex_support import (CHECKED, PROMPT, assert_checksum_list, binary, file_state, listed_digests, make_card,
+                             read_page, run, temp_dir)
 from test_faulty_card import Card, read_entries, wav_data
 
 TIMEOUT = 120
