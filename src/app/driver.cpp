@@ -141,7 +141,7 @@ exporting::ExportStatus exportThrough(platform::Console& console, const platform
     record.writesPage = true;
     record.rescue = result.rescue;
     record.readFailure = result.readFailure;
-    record.outcome = {runEnd(result.status), result.filesStored, 0, options.zipPath};
+    record.outcome = {runEnd(result.status), result.filesStored, 0, options.zipPath, {}};
     if (!options.check) return result.status;
     record.readBack.emplace();
     for (const int32_t block : result.blocksReadOtherwise)
@@ -224,9 +224,15 @@ int exportToFolder(platform::Console& console, const platform::DiagnosticLog& lo
         main.checkFiles();
         mirror.checkFiles();
     }
+    output::FileDigests written;  // of the files of `rest`, for the page
+    if (!options.reportPath.empty()) {
+        main.keepDigests(written);
+        mirror.keepDigests(written);
+    }
     output::TeeDestination both(main, folder, mirror, mirrorFolder);
     output::Destination& destination = options.mirror.empty() ? static_cast<output::Destination&>(main) : both;
     const auto ended = exportThrough(console, log, options, terminal, card, scan, rest, destination, true, record);
+    if (!options.reportPath.empty()) record.digests = planDigests(plan.fileCount(), done, written);
     if (done) {
         record.rescue.storedWhole += done->recordingsEnded;
         record.outcome.filesWritten += done->count;

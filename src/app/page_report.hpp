@@ -10,6 +10,8 @@
 #include "export/rescue_tally.hpp"
 #include "output/check_tally.hpp"
 #include "output/file_plan.hpp"
+#include "output/folder_destination.hpp"
+#include "output/folder_resume.hpp"
 #include "platform/console.hpp"
 #include "report/report_page.hpp"
 #include "scan/card_scan.hpp"
@@ -26,7 +28,16 @@ struct RunRecord {
     std::vector<std::string> rescueLines;
     std::optional<card::ReadFailure> readFailure;  // the card read that ended the export
     std::optional<output::CheckTally> readBack;    // with -c: what reading the copies back found
+    // With -d and a page: by the plan's index, the SHA-256 of each file
+    // whole in the folder, as written or, resumed, as listed before.
+    output::FileDigests digests;
 };
+
+// The digests of the whole plan of `files` files, from those of the files a
+// resume left (`done`, when there was one) and those the export wrote
+// (`written`, in the order of the files it was given).
+output::FileDigests planDigests(uint64_t files, const std::optional<output::DoneFiles>& done,
+                                const output::FileDigests& written);
 
 struct PageRequest {
     const Options& options;

@@ -78,6 +78,7 @@ public:
         }
         tally.files += entries_.size();
         tally.differing.insert(tally.differing.end(), lines_.begin(), lines_.end());
+        tally.differingNames.insert(tally.differingNames.end(), names_.begin(), names_.end());
     }
 
 private:
@@ -142,6 +143,7 @@ private:
         faulty_ = true;
         if (!told_.insert(part.entry).second) return;
         const std::string what = part.entry ? path_ + ": " + part.entry->record.name : path_ + ", its directory";
+        if (part.entry) names_.push_back(part.entry->record.name);
         lines_.push_back(differsText(what, at));
     }
 
@@ -160,6 +162,7 @@ private:
     platform::Sha256 hash_;
     std::set<const WrittenEntry*> told_;  // the directory as null
     std::vector<std::string> lines_;
+    std::vector<std::string> names_;  // of the entries in lines_
 };
 
 std::string baseName(const std::string& path) {
@@ -256,6 +259,7 @@ CheckTally ArchiveReadBack::finish(uint64_t keptEntries, uint64_t dataEnd, std::
     if (state.error.any()) {
         tally.files = written_.size();
         tally.differing.push_back(unreadableText(state.path, platform::systemErrorLine(state.error)));
+        for (const auto& entry : written_) tally.differingNames.push_back(entry.record.name);
         return tally;
     }
     state.comparison.finish(tally);
@@ -324,6 +328,7 @@ CheckTally checkArchive(const WrittenArchive& archive) {
     if (error.any()) {
         tally.files += archive.entries.size();
         tally.differing.push_back(unreadableText(archive.path, platform::systemErrorLine(error)));
+        for (const auto& entry : archive.entries) tally.differingNames.push_back(entry.record.name);
         return tally;
     }
     comparison->finish(tally);

@@ -13,6 +13,8 @@ constexpr uint64_t bytesPerSecond = uint64_t{wav::sampleRate} * wav::bytesPerSam
 
 }  // namespace
 
+std::string cardNameOf(const PlannedFile& file) { return recordingName(file.recording, file.heading.storedStart); }
+
 FilePlan::FilePlan(const scan::RecordingTable& table, PlanOptions options) : table_(table), options_(options) {
     if (!options_.namePrefix.empty())
         prefixNames_.emplace(table_, options_.namePrefix, options_.secondsPerFile);
@@ -97,7 +99,7 @@ wav::GuanoFacts FilePlan::guanoFacts(const PlannedFile& file) const {
     if (isValidTime(file.heading.start)) facts.start = file.heading.start;
     facts.utcOffsetMinutes = options_.utcOffsetMinutes;
     facts.payloadBytes = file.payloadBytes;
-    facts.originalName = recordingName(file.recording, file.heading.storedStart);
+    facts.originalName = cardNameOf(file);
     facts.firstBlock = table_.firstBlock(file.recording);
     if (file.piece >= 0) facts.offsetSeconds = file.offsetSeconds;
     return facts;

@@ -39,6 +39,10 @@ struct PlannedFile {
     FileHeading heading;
 };
 
+// The card's own name of the file's recording, which -n and the pieces of
+// -s rename.
+std::string cardNameOf(const PlannedFile& file);
+
 class FilePlan {
 public:
     FilePlan(const scan::RecordingTable& table, PlanOptions options);

@@ -17,6 +17,7 @@ std::string pathInFolder(const std::string& folder, const std::string& name) {
 
 bool FolderDestination::beginFile(const FileHeading& file) {
     if (error_.any()) return false;
+    ++begun_;
     name_ = file.name;
     path_ = pathInFolder(folder_, file.name);
     start_ = file.start;
@@ -57,7 +58,11 @@ bool FolderDestination::finishFile(uint64_t length, uint32_t) {
     partMade_ = false;
     renamed_ = true;
     const platform::Sha256Digest digest = hash_.finish();
-    if (readBack_) readBack_->check({path_, length, digest});
+    if (readBack_) readBack_->check({path_, name_, length, digest});
+    if (digests_) {
+        if (digests_->size() < begun_) digests_->resize(begun_);
+        (*digests_)[begun_ - 1] = digest;
+    }
     return fail(list_.add(digest, name_));
 }
 

@@ -30,6 +30,10 @@ namespace quilbex::output {
 // The path of the file called `name` in `folder`.
 std::string pathInFolder(const std::string& folder, const std::string& name);
 
+// The SHA-256 of each file given its name, at the file's place among those
+// begun (the first at 0); none for a file not finished.
+using FileDigests = std::vector<std::optional<platform::Sha256Digest>>;
+
 class FolderDestination final : public Destination {
 public:
     explicit FolderDestination(std::string folder) : folder_(std::move(folder)) {}
@@ -41,6 +45,9 @@ public:
     void carryOver(std::vector<std::pair<platform::Sha256Digest, std::string>> listed) {
         carried_ = std::move(listed);
     }
+    // Keeps the digest of every file as it takes its name in `digests`,
+    // which the two copies of -m may share.
+    void keepDigests(FileDigests& digests) { digests_ = &digests; }
 
     bool takesDeflated() const override { return false; }
     bool beginFile(const FileHeading& file) override;
@@ -71,6 +78,8 @@ private:
     ChecksumList list_;
     std::vector<std::pair<platform::Sha256Digest, std::string>> carried_;
     std::optional<ReadBack> readBack_;  // with the check
+    FileDigests* digests_ = nullptr;
+    uint64_t begun_ = 0;                // files begun: the one begun last is at begun_ - 1
     bool renamed_ = false;              // a file took its name: the folder is to be flushed
     std::string name_;                  // of the file begun last
     std::string path_;                  // its final path

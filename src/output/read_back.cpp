@@ -36,12 +36,14 @@ void checkWrittenFile(const WrittenFile& file, platform::AlignedBuffer& buffer, 
         length += got;
     }
     tally.bytesRead += length;
+    const size_t before = tally.differing.size();
     if (error.any())
         tally.differing.push_back(unreadableText(file.path, platform::systemErrorLine(error)));
     else if (length != file.length)
         tally.differing.push_back(differsText(file.path, std::min(length, file.length)));
     else if (hash.finish() != file.digest)
         tally.differing.push_back(differsText(file.path));
+    if (tally.differing.size() != before) tally.differingNames.push_back(file.name);
 }
 
 ReadBack::~ReadBack() { finish(); }

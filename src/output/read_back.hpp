@@ -19,9 +19,11 @@
 
 namespace quilbex::output {
 
-// A file to read back: its path, and its length and SHA-256 as written.
+// A file to read back: its path and name, and its length and SHA-256 as
+// written.
 struct WrittenFile {
     std::string path;
+    std::string name;
     uint64_t length = 0;
     platform::Sha256Digest digest{};
 };

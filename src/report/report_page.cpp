@@ -125,10 +125,17 @@ std::string outcomeSentence(const RunOutcome& outcome, uint64_t plannedFiles) {
         zeroFilled == 0 ? ""
                         : " " + std::to_string(zeroFilled) + (zeroFilled == 1 ? " holds" : " hold") +
                               " zero-filled bytes where the card could not be read.";
+    const auto& check = outcome.check;
+    if (check && check->differing != 0)
+        return outcomeSentence({outcome.end, outcome.filesWritten, zeroFilled, outcome.destination, {}}, plannedFiles) +
+               " Checked on the disk: " + std::to_string(check->differing) + " of " + files(check->files) + " differ.";
     switch (outcome.end) {
     case RunEnd::listed:
         return "Listed only: nothing was exported.";
     case RunEnd::exported:
+        if (check)
+            return files(outcome.filesWritten) + " written" + to + ", all checked on the disk" +
+                   (check->cardMayBeFormatted ? ": the card may be formatted." : ".") + damage;
         return files(outcome.filesWritten) + " written" + to + "." + damage;
     case RunEnd::nothingFound:
         return "No recording was found on the card: nothing was exported.";

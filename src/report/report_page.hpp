@@ -31,11 +31,19 @@ enum class RunEnd {
     interrupted,      // Ctrl-C during the export
 };
 
+// What the check (-c) found on the disk.
+struct CheckOutcome {
+    uint64_t differing = 0;  // files not as the card gave them
+    uint64_t files = 0;      // read back
+    bool cardMayBeFormatted = false;  // all identical, and nothing else in the run failed
+};
+
 struct RunOutcome {
     RunEnd end = RunEnd::listed;
     uint64_t filesWritten = 0;  // whole
     uint64_t zeroFilledFiles = 0;  // with bytes the rescue could not read
     std::string destination;    // the archive or folder as typed
+    std::optional<CheckOutcome> check;  // with -c, once the export ran
 };
 
 // What only some runs know of a file of the plan; a column is shown only when
@@ -60,7 +68,8 @@ struct ReportInput {
     std::vector<FileFacts> files;          // by the plan's index; empty when none is known
 };
 
-// "3 files written to out.zip."
+// "3 files written to out.zip.", with -c "3 files written to out, all
+// checked on the disk: the card may be formatted."
 std::string outcomeSentence(const RunOutcome& outcome, uint64_t plannedFiles);
 
 void writeReportPage(const ReportInput& input, const PageSink& sink);

@@ -123,6 +123,12 @@ def assert_checksum_list(test, folder, names):
                      (0, "", "".join(f"{name}: OK\n" for name in names)), folder)
 
 
+def listed_digests(folder):
+    """The (name, SHA-256) of each line of the folder's SHA256SUMS, in name order."""
+    with open(os.path.join(folder, "SHA256SUMS"), encoding="utf-8") as f:
+        return sorted(tuple(line.split()[::-1]) for line in f)
+
+
 def loop_devices_unavailable():
     """Why loop devices cannot be attached here, or None when they can."""
     if os.geteuid() != 0:
@@ -193,7 +199,8 @@ class ReportPage(html.parser.HTMLParser):
             self.bars.append(attrs)
         elif tag == "tr":
             self.rows.append([])
-        self._into = (tag, attrs.get("class"))
+        if tag != "code":  # a hash's <code> is text of its cell
+            self._into = (tag, attrs.get("class"))
         if tag in ("h2", "li", "td", "dd", "h1", "p"):
             self._text = ""
 
@@ -212,7 +219,8 @@ class ReportPage(html.parser.HTMLParser):
             self.outcome = self._text
         elif tag in ("h1", "p"):
             self.texts.append(self._text)
-        self._into = None
+        if tag != "code":
+            self._into = None
 
 
 def read_page(path):

@@ -20,8 +20,8 @@ import unittest
 import wave
 import zipfile
 
-from quilbex_support import (CHECKED, MAY_FORMAT, PROMPT, assert_checksum_list, binary, file_state, make_card,
-                             read_guano, read_page, riff_chunks, run, temp_dir)
+from quilbex_support import (CHECKED, MAY_FORMAT, PROMPT, assert_checksum_list, binary, file_state, listed_digests,
+                             make_card, read_guano, read_page, riff_chunks, run, temp_dir)
 
 PAYLOAD = 4 * 1024 * 1024 - 32  # bytes of audio per block
 HEADER = 56
@@ -408,6 +408,23 @@ class ReportPageTest(ExportTestCase):
                     with zipfile.ZipFile(target) as archive:
                         self.assertIsNone(archive.testzip())
                         self.assertEqual(len(archive.namelist()), 10 if "-s" in options else 3)
+
+    def test_page_of_a_checked_folder_shows_card_names_listed_hashes_and_checks(self):
+        # Written whole, and resumed after the middle file went missing: each hash is as the list has it.
+        for resumed in (False, True):
+            with self.subTest(resumed=resumed):
+                work = temp_dir(self)
+                folder, page = os.path.join(work, "night-1"), os.path.join(work, "page.html")
+                if resumed:
+                    self.assertEqual(run(["-d", "-n", "SITE", self.card, folder])[0], 0)
+                    os.remove(os.path.join(folder, "SITE_20170305_140832.wav"))
+                status, out, err = run(["-d", "-c", "-n", "SITE", "-R", page, self.card, folder])
+                self.assertEqual((status, err), (0, b""), out)
+                dom = read_page(page)
+                rows = [(name, card, digest, "yes") for (name, digest), card in zip(listed_digests(folder), NAMES)]
+                self.assertEqual([(row[1], row[2], row[6], row[7]) for row in dom.rows[1:]], rows)
+                self.assertEqual(dom.outcome,
+                                 f"3 files written to {folder}, all checked on the disk: the card may be formatted.")
 
 
 class InvalidStartTimeTest(unittest.TestCase):

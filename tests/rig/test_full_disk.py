@@ -30,7 +30,8 @@ import unittest
 import zipfile
 
 import cardrig
-from quilbex_support import CHECKED, PROMPT, assert_checksum_list, binary, file_state, make_card, read_page, run, temp_dir
+from quilbex_support import (CHECKED, PROMPT, assert_checksum_list, binary, file_state, listed_digests, make_card,
+                             read_page, run, temp_dir)
 from test_faulty_card import Card, read_entries, wav_data
 
 TIMEOUT = 120
@@ -310,7 +311,8 @@ class SecondCopyTest(FullDiskTestCase):
         names = [f"wav{k:04d}_2017_03_05__14_{7 + k:02d}_32.wav" for k in range(4)]
         first, second = os.path.join(self.dir, "night-1"), os.path.join(self.mountpoint, "night-1")
         with cardrig.served_card(self.card.path, rate=8) as drive:
-            tool = subprocess.Popen([binary("QUILBEX_BIN"), "-d", "-c", "-m", second, drive, first],
+            page = os.path.join(self.dir, "page.html")
+            tool = subprocess.Popen([binary("QUILBEX_BIN"), "-d", "-c", "-m", second, "-R", page, drive, first],
                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
             # Once the second copy holds a whole file, the rest of its disk is taken.
             while not os.path.exists(os.path.join(second, names[0])) and tool.poll() is None:
@@ -328,6 +330,9 @@ class SecondCopyTest(FullDiskTestCase):
         kept = sorted(name for name in os.listdir(second) if name.endswith(".wav"))
         assert_checksum_list(self, second, kept)
         self.assertTrue(out.endswith(b"\n" + CHECKED % (len(names) + len(kept), 0.0)), out[-200:])
+        # The page has every file's hash, by the copy that kept going.
+        self.assertEqual([(row[1], row[-2], row[-1]) for row in read_page(page).rows[1:]],
+                         [(name, digest, "yes") for name, digest in listed_digests(first)])
 
 
 @unittest.skipIf(cardrig.requires_root_and_fuse(), cardrig.requires_root_and_fuse() or "")
@@ -350,12 +355,17 @@ class LyingDiskTest(unittest.TestCase):
                     cached = os.path.join(disk, "cached")
                     self.assertEqual(run([*options, card.path, cached], timeout=TIMEOUT)[0], 0)
                     assert_checksum_list(self, cached, names)
-                path = os.path.join(disk, target)
-                status, out, err = run([*options, "-c", card.path, path], timeout=TIMEOUT)
+                path, page = os.path.join(disk, target), os.path.join(temp_dir(self), "page.html")
+                status, out, err = run([*options, "-c", "-R", page, card.path, path], timeout=TIMEOUT)
                 self.assertFalse(os.path.exists(path + ".sha256"), "no checksum for bytes that differ")
             self.assertEqual((status, err), (1, b"Not identical on the disk: %s%s\nChecked: 1 of 2 files differ\n"
                                              % (path.encode(), told.encode())), out)
             self.assertTrue(out.endswith(names[1].encode() + b"\r\n"), out[-200:])
+            # The page marks the file that differs, and no other.
+            shown = read_page(page)
+            self.assertEqual([(row[1], row[-1]) for row in shown.rows[1:]],
+                             [(name, "NO" if name in told else "yes") for name in names])
+            self.assertTrue(shown.outcome.endswith(" Checked on the disk: 1 of 2 files differ."), shown.outcome)
 
 
 if __name__ == "__main__":

@@ -21,7 +21,7 @@ std::string pageWith(const std::vector<FileFacts>& facts) {
     const output::FilePlan plan(scan.table, {});
     std::string page;
     writeReportPage({"E:", 1 << 30, "2026-12-08 12:00:00", "2.2.3b", "quilbex E: out.zip", scan, plan,
-                     RunOutcome{RunEnd::exported, 2, 0, "out.zip"}, {}, {}, facts},
+                     RunOutcome{RunEnd::exported, 2, 0, "out.zip", {}}, {}, {}, facts},
                     [&](std::string_view text) { page += text; });
     return page;
 }
@@ -48,6 +48,16 @@ TEST(ReportPage, shows_the_columns_of_file_facts_only_when_some_file_has_them) {
         for (const std::string& text : c.shown) EXPECT_NE(page.find(text), std::string::npos) << text;
         for (const std::string& text : c.left_out) EXPECT_EQ(page.find(text), std::string::npos) << text;
     }
+}
+
+TEST(ReportPage, says_in_the_outcome_what_the_check_found_and_whether_the_card_may_be_formatted) {
+    const std::vector<std::pair<RunOutcome, std::string>> cases = {
+        {{RunEnd::exported, 3, 1, "n1", CheckOutcome{0, 3, false}},
+         "3 files written to n1, all checked on the disk. 1 holds zero-filled bytes where the card could not be read."},
+        {{RunEnd::writeFailed, 2, 0, "n1", CheckOutcome{1, 2, false}},
+         "Writing to n1 failed: 2 of 3 files written. Checked on the disk: 1 of 2 files differ."},
+    };
+    for (const auto& [outcome, sentence] : cases) EXPECT_EQ(outcomeSentence(outcome, 3), sentence);
 }
 
 }  // namespace
