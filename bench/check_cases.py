@@ -17,10 +17,10 @@ from measure import Case, timed
 TARGETS = {"sums": 1.05, "check": 1.35, "mirror": 1.05, "rss_mib": 48.0}
 
 
-def export(quilbex, card, target, threads, *, options=(), log, label):
+def export(quilbex, card, target, threads, *, options=(), log, label, fresh=()):
     """One export into a target made fresh (a folder, or an archive and its
-    checksum file); removed after, the disk's cache with it."""
-    for path in (target, target + ".sha256"):
+    checksum file, and the paths in `fresh`, such as a second copy's)."""
+    for path in (target, target + ".sha256", *fresh):
         if os.path.isdir(path):
             shutil.rmtree(path)
         elif os.path.exists(path):
@@ -64,7 +64,7 @@ def measure(bins, image, card_bytes, threads, args, rounds, work, log, say):
                                                           log=log, label="quilbex -d throttled")),
                          lambda: both.runs.append(export(bins["quilbex"], device, folder, threads,
                                                          options=["-d", "-c", "-m", mirror], log=log,
-                                                         label="quilbex -d -c -m throttled"))]
+                                                         label="quilbex -d -c -m throttled", fresh=[mirror]))]
                 for step in steps if r % 2 == 0 else reversed(steps):
                     step()
                 say(f"  throttled round {r + 1}: -d {plain.runs[-1].wall:.2f} s, "
