@@ -126,10 +126,9 @@ exporting::ExportStatus exportThrough(platform::Console& console, const platform
                                       card::CardDevice& card, const scan::ScanResult& scan,
                                       const output::FilePlan& plan, output::Destination& destination, bool opened,
                                       RunRecord& record) {
-    exporting::ExportRequest request{scan.table,      card,
-                                     destination,     plan,
-                                     opened,          options.zipPath,
-                                     options.verbose, exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
+    exporting::ExportRequest request{scan.table, card,           destination,
+                                     plan,       opened,         options.verbose,
+                                     exporting::compressorCount(std::getenv("QUILBEX_THREADS"))};
     request.deflate = deflate::deflateMode(std::getenv("QUILBEX_DEFLATE"));
     request.stopSignal = &platform::interruptSignal();
     report::Progress progress = report::makeProgress(console, plan, options.zipPath, options.verbose, terminal);

@@ -35,8 +35,7 @@ struct ExportRequest {
     output::Destination& destination;
     const output::FilePlan& plan;
     bool destinationOpen = true;
-    std::string zipPath;
-    bool verbose = false;
+    bool verbose = false;  // a line for each damaged block the rescue met
     // Compressor threads, 1 to 64; the files and the output are the same
     // for every count.
     int threads = 1;

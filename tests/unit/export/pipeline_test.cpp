@@ -120,7 +120,7 @@ ExportRun runExport(const std::shared_ptr<const CardImage>& image, const scan::R
     const output::FilePlan plan(table, {});
     output::ZipDestination zip;
     const bool opened = openArchive(zip, zipPath, console.console());
-    ExportRequest request{table, card, zip, plan, opened, zipPath, !terminal, threads, &stop};
+    ExportRequest request{table, card, zip, plan, opened, !terminal, threads, &stop};
     report::Progress progress = report::makeProgress(console.console(), plan, zipPath, !terminal, terminal);
     request.progress = &progress;
     request.rescue = faults.rescue;
