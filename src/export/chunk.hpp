@@ -17,6 +17,7 @@
 #include "export/done_flag.hpp"
 #include "export/recording_end.hpp"
 #include "output/file_plan.hpp"
+#include "platform/sha256.hpp"
 
 namespace quilbex::exporting {
 
@@ -54,6 +55,7 @@ struct Chunk {
         deflated = false;
         compressedLength = 0;
         crc = 0;
+        digest = {};
         compressed.reset();
     }
 
@@ -79,6 +81,9 @@ struct Chunk {
     bool deflated = false;  // false when the library failed on the chunk
     size_t compressedLength = 0;
     uint32_t crc = 0;  // CRC-32 of data
+    // For a destination that wants it, on a file's last chunk: the SHA-256
+    // of the file's stream.
+    platform::Sha256Digest digest{};
     std::byte* compressedArea() { return compressed_.get(); }
     std::span<const std::byte> compressedData() const { return {compressed_.get(), compressedLength}; }
 

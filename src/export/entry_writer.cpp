@@ -57,7 +57,7 @@ bool EntryWriter::finishEntry(const Chunk& chunk) {
     // than it would have been had the export ended at that read.
     const bool readingStopped = reason == Reason::readFailed || reason == Reason::interrupted;
     if (!readingStopped) reportRecordingRead(chunk.end, length_);
-    const bool stored = begun_ && write(chunk) && destination_.finishFile(length_, crc_);
+    const bool stored = begun_ && write(chunk) && destination_.finishFile({length_, crc_, chunk.digest});
     // A file cut short is kept (as a zip entry, or under its .part name) but
     // is no finished file.
     const bool whole = stored && length_ == plannedLength_;

@@ -34,7 +34,9 @@
 // same code with N = 1. A destination that takes the files' own bytes (a
 // folder) gets no deflate work done: the compressors just pass the chunks on,
 // and the writer, which writes the bytes from the block buffer, is the one
-// that lets go of it.
+// that lets go of it. When it keeps each file's SHA-256 (a folder's checksum
+// list), a single thread takes the compressors' place and hashes the chunks
+// in order, so that one hash serves every copy the destination writes.
 // A file whose recording ends early gets an empty last chunk (just the final
 // block, or its metadata chunk), or its header alone when no block was read.
 // Compressors run at a lower priority than the reader, so that when the
@@ -123,6 +125,22 @@ void compressChunks(BoundedQueue<Chunk*>& queue, deflate::DeflateMode mode, bool
     }
 }
 
+// For a destination that wants each file's SHA-256, the one thread in the
+// compressors' place hashes the chunks in the order the reader cut them,
+// ahead of the writer by as many chunks as the pools hold: the hash, which
+// costs more than the write, then overlaps with the flushes and renames
+// between the files instead of adding to them.
+void hashChunks(BoundedQueue<Chunk*>& queue) {
+    platform::Sha256 hash;
+    while (const auto chunk = queue.pop()) {
+        Chunk& piece = **chunk;
+        if (piece.first) hash.finish();  // a file cut off before its last chunk leaves nothing behind
+        hash.add(piece.data);
+        if (piece.last) piece.digest = hash.finish();
+        piece.compressed.set();
+    }
+}
+
 // The next task in entry order; nothing once the queue is drained or
 // cancelled.
 std::optional<WriterTask> nextTask(BoundedQueue<WriterTask>& queue, ProgressEvents& progress) {
@@ -142,6 +160,8 @@ WriterOutcome runPipeline(const ExportRequest& request, ProgressEvents& progress
     // Enough chunks for every compressor to have one in hand and one waiting,
     // and enough blocks for the reader to read one while the compressors
     // work through the chunks of the others.
+    const bool deflate = request.destination.takesDeflated();
+    const bool hash = !deflate && request.destination.wantsDigest();
     const auto chunkCount = static_cast<size_t>(2 * compressors + 2);
     const size_t blockCount = chunkCount / BlockCutter::chunksPerBlock + 1;
     BlockPool blocks(blockCount, request.card.raw().bufferAlignment());
@@ -155,10 +175,12 @@ WriterOutcome runPipeline(const ExportRequest& request, ProgressEvents& progress
 
     std::vector<std::thread> threads;
     threads.emplace_back([&reader] { reader.run(); });
-    const bool deflate = request.destination.takesDeflated();
-    for (int i = 0; i < compressors; ++i)
-        threads.emplace_back(
-            [&compressQueue, &request, deflate] { compressChunks(compressQueue, request.deflate, deflate); });
+    if (hash)
+        threads.emplace_back([&compressQueue] { hashChunks(compressQueue); });
+    else
+        for (int i = 0; i < compressors; ++i)
+            threads.emplace_back(
+                [&compressQueue, &request, deflate] { compressChunks(compressQueue, request.deflate, deflate); });
 
     RescueTally rescue(console, request.verbose, request.table.startsTakenFromNext);
     EntryWriter writer(request.table, request.destination, progress, rescue, console, log);

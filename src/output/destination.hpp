@@ -10,6 +10,7 @@
 
 #include "output/check_tally.hpp"
 #include "platform/dos_time.hpp"
+#include "platform/sha256.hpp"
 
 namespace quilbex::output {
 
@@ -21,6 +22,14 @@ struct FileHeading {
     uint64_t plannedSize = 0;      // its bytes when read whole: WAV header, payload, metadata
 };
 
+// What the pipeline worked out of a file's own bytes, in the order they
+// were handed to write().
+struct FileEnd {
+    uint64_t length = 0;
+    uint32_t crc = 0;                 // for a destination that takes deflated data, else 0
+    platform::Sha256Digest digest{};  // for one that wantsDigest(), else zeros
+};
+
 // Not for concurrent use: only the pipeline's writer thread calls it.
 class Destination {
 public:
@@ -29,16 +38,18 @@ public:
     // True when write() takes each file as one raw deflate stream, false when
     // it takes the file's own bytes.
     virtual bool takesDeflated() const = 0;
+    // True when finishFile() is to get the SHA-256 of the file's own bytes
+    // (a folder's checksum list): the pipeline hashes them on a thread of
+    // its own, ahead of the writes, so the hash never holds up the disk.
+    virtual bool wantsDigest() const { return false; }
 
     // Each of these is false once the destination has failed (failureLines()
     // says why); every later call then fails too and touches nothing, until
     // close().
     virtual bool beginFile(const FileHeading& file) = 0;
     virtual bool write(std::span<const std::byte> bytes) = 0;
-    // Ends the file begun last: the length and CRC-32 of its own bytes (the
-    // CRC-32 is worked out only for a destination that takes deflated data;
-    // the others get 0).
-    virtual bool finishFile(uint64_t length, uint32_t crc) = 0;
+    // Ends the file begun last.
+    virtual bool finishFile(const FileEnd& end) = 0;
 
     // Ends the destination with every file finished so far on the disk. True
     // when all of that succeeded; a file begun and not finished is left as

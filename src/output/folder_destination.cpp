@@ -41,24 +41,21 @@ bool FolderDestination::createList() {
 
 bool FolderDestination::write(std::span<const std::byte> bytes) {
     if (error_.any()) return false;
-    hash_.add(bytes);
-    const auto written = file_.write(bytes);
-    hash_.wait();  // the bytes are the caller's again on return
-    return fail(written);
+    return fail(file_.write(bytes));
 }
 
 // The CRC-32 is the zip's concern: the bytes are on the disk as they came.
-bool FolderDestination::finishFile(uint64_t length, uint32_t) {
+bool FolderDestination::finishFile(const FileEnd& end) {
     if (error_.any()) return false;
-    if (length != plannedSize_) return keepPart();
+    if (end.length != plannedSize_) return keepPart();
     // The time is set before the flush, so that it reaches the disk too.
     if (!fail(file_.setModificationTime(start_)) || !fail(file_.flush()) || !fail(file_.close()) ||
         !fail(platform::renameReplacing(partPathOf(path_), path_)))
         return false;
     partMade_ = false;
     renamed_ = true;
-    const platform::Sha256Digest digest = hash_.finish();
-    if (readBack_) readBack_->check({path_, name_, length, digest});
+    const platform::Sha256Digest& digest = end.digest;
+    if (readBack_) readBack_->check({path_, name_, end.length, digest});
     if (digests_) {
         if (digests_->size() < begun_) digests_->resize(begun_);
         (*digests_)[begun_ - 1] = digest;
@@ -90,7 +87,6 @@ bool FolderDestination::fail(platform::SystemError error) {
 
 bool FolderDestination::keepPart() {
     partMade_ = false;
-    hash_.finish();  // the next file's hash starts anew
     keptPart_ = partPathOf(path_);
     if (const auto error = file_.close(); error.any() && !error_.any()) error_ = error;
     return !error_.any();

@@ -7,8 +7,8 @@
 // .part name is removed, never followed, and one at a final name is replaced
 // by the rename. Nothing else in the folder is touched but its checksum list
 // (output/checksum_list), which gets each file's SHA-256 as the file takes
-// its name: the hash of the bytes as they were written, worked out while
-// they were. Before close() reports success the list, and the folder's own
+// its name: the hash of the bytes handed to write(), which the pipeline
+// works out while they are written. Before close() reports success the list, and the folder's own
 // entries with the new names, are on the disk too.
 
 #include <cstdint>
@@ -20,7 +20,6 @@
 
 #include "output/checksum_list.hpp"
 #include "output/destination.hpp"
-#include "output/hash_beside.hpp"
 #include "output/read_back.hpp"
 #include "platform/output_file.hpp"
 #include "platform/sha256.hpp"
@@ -50,9 +49,10 @@ public:
     void keepDigests(FileDigests& digests) { digests_ = &digests; }
 
     bool takesDeflated() const override { return false; }
+    bool wantsDigest() const override { return true; }
     bool beginFile(const FileHeading& file) override;
     bool write(std::span<const std::byte> bytes) override;
-    bool finishFile(uint64_t length, uint32_t crc) override;
+    bool finishFile(const FileEnd& end) override;
     bool close() override;
     std::vector<std::string> failureLines() const override;
     CheckTally finishChecks() override { return readBack_ ? readBack_->finish() : CheckTally{}; }
@@ -74,7 +74,6 @@ private:
 
     std::string folder_;
     platform::OutputFile file_;
-    HashBeside hash_;  // of the bytes of the file begun last, as written
     ChecksumList list_;
     std::vector<std::pair<platform::Sha256Digest, std::string>> carried_;
     std::optional<ReadBack> readBack_;  // with the check

@@ -22,8 +22,8 @@ bool TeeDestination::write(std::span<const std::byte> bytes) {
     return toEach([&](Destination& copy) { return copy.write(bytes); });
 }
 
-bool TeeDestination::finishFile(uint64_t length, uint32_t crc) {
-    return toEach([&](Destination& copy) { return copy.finishFile(length, crc); });
+bool TeeDestination::finishFile(const FileEnd& end) {
+    return toEach([&](Destination& copy) { return copy.finishFile(end); });
 }
 
 // Every copy is closed, a failed one too: it keeps what it finished.

@@ -21,9 +21,12 @@ public:
     TeeDestination(Destination& main, std::string mainPath, Destination& second, std::string secondPath);
 
     bool takesDeflated() const override { return copies_[0].destination->takesDeflated(); }
+    bool wantsDigest() const override {
+        return copies_[0].destination->wantsDigest() || copies_[1].destination->wantsDigest();
+    }
     bool beginFile(const FileHeading& file) override;
     bool write(std::span<const std::byte> bytes) override;
-    bool finishFile(uint64_t length, uint32_t crc) override;
+    bool finishFile(const FileEnd& end) override;
     // Closes both; false when either failed, now or before.
     bool close() override;
     // The lines of each copy that failed, each naming the copy.

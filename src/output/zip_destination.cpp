@@ -26,8 +26,8 @@ bool ZipDestination::write(std::span<const std::byte> bytes) {
 
 // With the check, the entry goes to the disk at once, to be read back while
 // the next one is written.
-bool ZipDestination::finishFile(uint64_t length, uint32_t crc) {
-    if (!zip_.finishEntry(length, crc)) return false;
+bool ZipDestination::finishFile(const FileEnd& end) {
+    if (!zip_.finishEntry(end.length, end.crc)) return false;
     if (!readBack_) return true;
     if (!zip_.flush()) return false;
     readBack_->entryFlushed({zip_.lastFinished(), entryHash_.finish()});

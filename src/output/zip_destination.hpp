@@ -25,7 +25,7 @@ public:
     bool takesDeflated() const override { return true; }
     bool beginFile(const FileHeading& file) override;
     bool write(std::span<const std::byte> bytes) override;
-    bool finishFile(uint64_t length, uint32_t crc) override;
+    bool finishFile(const FileEnd& end) override;
     bool close() override;
     // Why the archive failed, when a system call said so.
     platform::SystemError lastError() const;
