@@ -15,14 +15,11 @@
 
 #include "output/checksum_list.hpp"
 #include "output/read_back.hpp"
-#include "platform/aligned_buffer.hpp"
 #include "platform/folder.hpp"
-#include "platform/read_back_file.hpp"
+#include "platform/read_ahead.hpp"
 
 namespace quilbex::output {
 namespace {
-
-constexpr size_t bufferSize = size_t{1} << 20;
 
 // One stretch of the file and what it should be: bytes known in full (a
 // local header, the directory and end records), or an entry's data.
@@ -120,16 +117,14 @@ private:
 
     void takeData(std::span<const std::byte> bytes) {
         if (faulty_) return;
-        hash_.add(bytes);
         if (!inflate(bytes)) fault(parts_[part_], std::nullopt);
     }
 
     void endPart() {
         const Part& part = parts_[part_];
         if (part.data) {
-            const bool asWritten = hash_.finish() == part.entry->dataDigest;
             const zip::EntryRecord& record = part.entry->record;
-            if (!faulty_ && (!asWritten || !inflate({}) || inflater_->block_state != ISAL_BLOCK_FINISH ||
+            if (!faulty_ && (!inflate({}) || inflater_->block_state != ISAL_BLOCK_FINISH ||
                              inflated_ != record.uncompressedSize || inflater_->crc != record.crc))
                 fault(part, std::nullopt);
         }
@@ -159,7 +154,6 @@ private:
     std::unique_ptr<inflate_state> inflater_;
     uint8_t out_[64 * 1024];
     uint64_t inflated_ = 0;
-    platform::Sha256 hash_;
     std::set<const WrittenEntry*> told_;  // the directory as null
     std::vector<std::string> lines_;
     std::vector<std::string> names_;  // of the entries in lines_
@@ -192,7 +186,7 @@ uint64_t wholePagesBefore(uint64_t position) {
 // writer, the others are the reader's alone.
 struct ArchiveReadBack::State {
     explicit State(std::string archivePath)
-        : path(std::move(archivePath)), comparison(path), buffer(bufferSize, platform::ReadBackFile::alignment) {}
+        : path(std::move(archivePath)), comparison(path) {}
 
     std::string path;
     std::mutex mutex;
@@ -203,8 +197,7 @@ struct ArchiveReadBack::State {
     bool stopping = false;  // the reader ends without reading on
 
     Comparison comparison;
-    platform::AlignedBuffer buffer;
-    platform::ReadBackFile file;
+    platform::ReadAhead file;
     platform::Sha256 whole;
     uint64_t position = 0;  // read so far
     platform::SystemError error;
@@ -295,18 +288,15 @@ void ArchiveReadBack::run() {
     }
 }
 
-// The pages written since the file was opened here are in the cache: they
-// are dropped before they are read.
+// Reading stops at the limit: the bytes after it may still be written.
 void ArchiveReadBack::readUpTo(State& state, uint64_t limit) {
-    state.file.dropCached();
-    while (!state.error.any() && state.position < limit) {
-        const auto n = static_cast<size_t>(std::min<uint64_t>(state.buffer.size(), limit - state.position));
-        size_t got = 0;
-        state.error = state.file.read(state.buffer.span().first(n), got);
-        if (got == 0) return;
-        state.whole.add(state.buffer.span().first(got));
-        state.comparison.take(state.buffer.span().first(got));
-        state.position += got;
+    state.file.allow(limit);
+    for (std::span<const std::byte> bytes{}; !state.error.any();) {
+        state.error = state.file.next(bytes);
+        if (bytes.empty()) return;
+        state.whole.add(bytes);
+        state.comparison.take(bytes);
+        state.position += bytes.size();
     }
 }
 
@@ -315,15 +305,16 @@ CheckTally checkArchive(const WrittenArchive& archive) {
     auto comparison = std::make_unique<Comparison>(archive.path);
     for (const auto& entry : archive.entries) comparison->addEntry(entry);
     comparison->addEnd(archive.dataEnd, archive.end);
-    platform::AlignedBuffer buffer(bufferSize, platform::ReadBackFile::alignment);
-    platform::ReadBackFile file;
+    platform::ReadAhead file;
     platform::Sha256 whole;
     auto error = file.open(archive.path);
-    for (size_t got = 1; !error.any() && got > 0;) {
-        error = file.read(buffer.span(), got);
-        whole.add(buffer.span().first(got));
-        comparison->take(buffer.span().first(got));
-        tally.bytesRead += got;
+    file.allow(UINT64_MAX);
+    for (std::span<const std::byte> bytes{}; !error.any();) {
+        error = file.next(bytes);
+        if (bytes.empty()) break;
+        whole.add(bytes);
+        comparison->take(bytes);
+        tally.bytesRead += bytes.size();
     }
     if (error.any()) {
         tally.files += archive.entries.size();

@@ -1,15 +1,14 @@
 #pragma once
 // The check of a zip archive (-c), once it is flushed and closed: the whole
 // file is read back from the disk, past the system's cache, and each part
-// compared with what was written: every local header byte for byte, every
-// entry's deflate data by the SHA-256 worked out while it was written, the
-// central directory and end records byte for byte. Each entry's data is
-// also inflated (ISA-L), and its length and CRC-32 compared with those of
-// the card's bytes as they were read, before compression: so the archive is
+// compared with what was written: every local header, the central directory
+// and the end records byte for byte, and every entry's deflate data by
+// inflating it (ISA-L) and comparing its length and CRC-32 with those of the
+// card's bytes as they were read, before compression: so the archive is
 // proved to hold the card's bytes whatever went wrong on the way, the disk
-// or the deflater. The SHA-256 of the whole file read back is then that of
-// the bytes as written, part by part; the check writes it beside the
-// archive as NAME.zip.sha256 when every part matched.
+// or the deflater (a changed bit of deflate data either breaks the stream
+// or changes what it inflates to). The check then writes the SHA-256 of the
+// whole file read back beside the archive as NAME.zip.sha256.
 
 #include <cstdint>
 #include <memory>
@@ -18,16 +17,14 @@
 #include <vector>
 
 #include "output/check_tally.hpp"
-#include "platform/sha256.hpp"
 #include "zip/zip_records.hpp"
 
 namespace quilbex::output {
 
-// An entry as it was written: its record in the directory (whose CRC-32 and
-// length are the card's bytes') and the SHA-256 of its deflate data.
+// An entry as it was written: its record in the directory, whose CRC-32 and
+// length are the card's bytes'.
 struct WrittenEntry {
     zip::EntryRecord record;
-    platform::Sha256Digest dataDigest{};
 };
 
 // What the archive at path should hold: the entries, in the order of their

@@ -8,6 +8,7 @@
 #include "platform/aligned_buffer.hpp"
 #include "platform/folder.hpp"
 #include "platform/output_file.hpp"
+#include "platform/read_ahead.hpp"
 #include "platform/read_back_file.hpp"
 
 namespace quilbex::output {
@@ -47,19 +48,18 @@ private:
 };
 
 // The file's SHA-256 as the disk holds it, when it has exactly `size` bytes.
-std::optional<platform::Sha256Digest> hashOfFile(const std::string& path, uint64_t size,
-                                                 platform::AlignedBuffer& buffer) {
-    platform::ReadBackFile file;
+std::optional<platform::Sha256Digest> hashOfFile(const std::string& path, uint64_t size) {
+    platform::ReadAhead file;
     if (file.open(path).any()) return std::nullopt;
+    file.allow(UINT64_MAX);
     platform::Sha256 hash;
     uint64_t total = 0;
-    for (;;) {
-        size_t got = 0;
-        if (file.read(buffer.span(), got).any()) return std::nullopt;
-        if (got == 0) break;
-        total += got;
+    for (std::span<const std::byte> bytes{};;) {
+        if (file.next(bytes).any()) return std::nullopt;
+        if (bytes.empty()) break;
+        total += bytes.size();
         if (total > size) return std::nullopt;
-        hash.add(buffer.span().first(got));
+        hash.add(bytes);
     }
     if (total != size) return std::nullopt;
     return hash.finish();
@@ -96,7 +96,6 @@ std::optional<DoneFiles> findDoneFiles(const std::string& folder, const FilePlan
     if (LineReader(pathInFolder(folder, std::string(fingerprintName))).next() != fingerprint) return std::nullopt;
     DoneFiles result;
     LineReader list(pathInFolder(folder, std::string(checksumListName)));
-    platform::AlignedBuffer buffer(readSize, platform::ReadBackFile::alignment);
     // "HASH  NAME": 64 hex digits, two spaces, the name.
     std::optional<std::string> line = list.next();
     std::optional<int32_t> recording;  // of the file before
@@ -114,7 +113,7 @@ std::optional<DoneFiles> findDoneFiles(const std::string& folder, const FilePlan
             result.interrupted = true;
             return false;
         }
-        const auto digest = hashOfFile(pathInFolder(folder, file.heading.name), file.heading.plannedSize, buffer);
+        const auto digest = hashOfFile(pathInFolder(folder, file.heading.name), file.heading.plannedSize);
         if (!digest || platform::hexDigest(*digest) != listedHash) return true;
         result.done.back() = true;
         ++result.count;

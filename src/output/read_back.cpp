@@ -3,15 +3,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/read_back_file.hpp"
+#include "platform/read_ahead.hpp"
 
 namespace quilbex::output {
-namespace {
-
-constexpr size_t bufferSize = size_t{1} << 20;
-
-}  // namespace
-
 std::string differsText(const std::string& path, std::optional<uint64_t> firstDifference) {
     std::string line = "Not identical on the disk: " + path;
     if (firstDifference) line += " (from byte " + std::to_string(*firstDifference) + ")";
@@ -24,16 +18,18 @@ std::string unreadableText(const std::string& path, const std::string& reason) {
 
 // A file that ends early or goes on differs from the byte where one of the
 // two ends; bytes that differ within the length are known only by the hash.
-void checkWrittenFile(const WrittenFile& file, platform::AlignedBuffer& buffer, CheckTally& tally) {
+void checkWrittenFile(const WrittenFile& file, CheckTally& tally) {
     ++tally.files;
-    platform::ReadBackFile readBack;
+    platform::ReadAhead readBack;
     platform::Sha256 hash;
     uint64_t length = 0;
     auto error = readBack.open(file.path);
-    for (size_t got = 1; !error.any() && got > 0;) {
-        error = readBack.read(buffer.span(), got);
-        hash.add(buffer.span().first(got));
-        length += got;
+    readBack.allow(UINT64_MAX);
+    for (std::span<const std::byte> bytes{}; !error.any();) {
+        error = readBack.next(bytes);
+        if (bytes.empty()) break;
+        hash.add(bytes);
+        length += bytes.size();
     }
     tally.bytesRead += length;
     const size_t before = tally.differing.size();
@@ -68,7 +64,6 @@ CheckTally ReadBack::finish() {
 }
 
 void ReadBack::run() {
-    platform::AlignedBuffer buffer(bufferSize, platform::ReadBackFile::alignment);
     std::unique_lock lock(mutex_);
     for (;;) {
         changed_.wait(lock, [this] { return waiting_ || stopping_; });
@@ -78,7 +73,7 @@ void ReadBack::run() {
         changed_.notify_all();
         lock.unlock();
         CheckTally found;
-        checkWrittenFile(file, buffer, found);
+        checkWrittenFile(file, found);
         lock.lock();
         tally_ += found;
         reading_ = false;

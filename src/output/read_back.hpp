@@ -4,7 +4,7 @@
 // with the one worked out while it was written. File k is read back while
 // file k + 1 is written, so the card is not kept waiting; the writer waits
 // only when a check has not begun by the time the next file is finished.
-// Memory: one read buffer, and at most one file waiting.
+// Memory: two read buffers, and at most one file waiting.
 
 #include <condition_variable>
 #include <cstdint>
@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "output/check_tally.hpp"
-#include "platform/aligned_buffer.hpp"
 #include "platform/sha256.hpp"
 
 namespace quilbex::output {
@@ -35,7 +34,7 @@ std::string differsText(const std::string& path, std::optional<uint64_t> firstDi
 std::string unreadableText(const std::string& path, const std::string& reason);
 
 // Reads a written file back and compares it; adds what it found to `tally`.
-void checkWrittenFile(const WrittenFile& file, platform::AlignedBuffer& buffer, CheckTally& tally);
+void checkWrittenFile(const WrittenFile& file, CheckTally& tally);
 
 // check() is called by the destination's one writing thread; the reading
 // thread is started at the first file.

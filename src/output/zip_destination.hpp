@@ -37,7 +37,6 @@ private:
     zip::ZipWriter zip_;
     bool opened_ = false;
     bool checking_ = false;
-    platform::Sha256 entryHash_;               // of the entry's deflate data as written, when checking
     std::optional<ArchiveReadBack> readBack_;  // when checking an archive made
     std::vector<std::string> warnings_;        // of the file begun last
 };

@@ -17,7 +17,7 @@ namespace quilbex::platform {
 class ReadBackFile {
 public:
     // The alignment and the multiple of the buffer's size that read() needs
-    // where reads bypass the cache (Windows).
+    // where reads bypass the cache.
     static constexpr size_t alignment = 4096;
 
     ReadBackFile() = default;
@@ -37,6 +37,12 @@ public:
 
 private:
     static constexpr intptr_t closedHandle = -1;
+#ifndef _WIN32
+    SystemError readBuffered();
+    SystemError adviseDropped();
+    std::string path_;
+    bool direct_ = false;  // reads bypass the cache by themselves
+#endif
     intptr_t handle_ = closedHandle;
 };
 
