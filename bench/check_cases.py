@@ -4,7 +4,8 @@
     without -c (the read-back overlaps the export in a folder, follows the
     flush in a zip); with --baseline BIN, quilbex -d of that binary (a build
     from before the checksum list) against today's, which writes SHA256SUMS;
-  behind the throttled card: quilbex -d -c -m against quilbex -d;
+  behind the throttled card: quilbex -d -c -m against quilbex -d, and
+    (a figure) quilbex into a zip with -c against without;
   peak memory of every one of these runs.
 """
 
@@ -52,25 +53,31 @@ def measure(bins, image, card_bytes, threads, args, rounds, work, log, say):
         if os.path.exists(path):
             os.unlink(path)
 
-    plain = Case(f"quilbex -d T={threads}, card at {args.rate:g} MB/s", "loop dev", card_bytes)
-    both = Case(f"quilbex -d -c -m T={threads}, card at {args.rate:g} MB/s", "loop dev", card_bytes)
+    # Behind the card reader: the folder with both checks and a second copy,
+    # and the zip with its check, each against the same export without them.
+    throttled = {name: (target, options, Case(f"quilbex {name} T={threads}, card at {args.rate:g} MB/s",
+                                              "loop dev", card_bytes))
+                 for name, target, options in (("-d", folder, ["-d"]), ("-d -c -m", folder, ["-d", "-c", "-m", mirror]),
+                                               ("zip", archive, []), ("zip -c", archive, ["-c"]))}
     why_not = "--no-throttle" if args.no_throttle else cardrig.requires_root_and_fuse()
     if why_not:
-        plain.note = both.note = f"skipped: {why_not}"
+        for _, _, case in throttled.values():
+            case.note = f"skipped: {why_not}"
     else:
         with cardrig.served_loop_card(image, rate=f"{args.rate:g}", cardfs=bins["cardfs"]) as device:
             for r in range(args.throttle_rounds):
-                steps = [lambda: plain.runs.append(export(bins["quilbex"], device, folder, threads, options=["-d"],
-                                                          log=log, label="quilbex -d throttled")),
-                         lambda: both.runs.append(export(bins["quilbex"], device, folder, threads,
-                                                         options=["-d", "-c", "-m", mirror], log=log,
-                                                         label="quilbex -d -c -m throttled", fresh=[mirror]))]
-                for step in steps if r % 2 == 0 else reversed(steps):
-                    step()
-                say(f"  throttled round {r + 1}: -d {plain.runs[-1].wall:.2f} s, "
-                    f"-d -c -m {both.runs[-1].wall:.2f} s")
+                order = list(throttled.items())
+                for name, (target, options, case) in order if r % 2 == 0 else reversed(order):
+                    case.runs.append(export(bins["quilbex"], device, target, threads, options=options, log=log,
+                                            label=f"quilbex {name} throttled", fresh=[mirror]))
+                say(f"  throttled round {r + 1}: " + ", ".join(f"{name} {case.runs[-1].wall:.2f} s"
+                                                               for name, (_, _, case) in throttled.items()))
         for path in (folder, mirror):
             shutil.rmtree(path, ignore_errors=True)
+        for path in (archive, archive + ".sha256"):
+            if os.path.exists(path):
+                os.unlink(path)
+    plain, both, zipped, zip_checked = (case for _, _, case in throttled.values())
 
     def ratio(a, b):
         return a.best().wall / b.best().wall if a.best() and b.best() else None
@@ -84,8 +91,9 @@ def measure(bins, image, card_bytes, threads, args, rounds, work, log, say):
                 ("quilbex zip -c wall / quilbex zip wall", ratio(cases["zip -c"], cases["zip"]), "<=",
                  TARGETS["check"], ""),
                 ("throttled quilbex -d -c -m wall / throttled -d wall", ratio(both, plain), "<=",
-                 TARGETS["mirror"], "")]
-    measured = [c for c in (*cases.values(), plain, both) if c.runs]
+                 TARGETS["mirror"], ""),
+                ("throttled quilbex zip -c wall / throttled zip wall", ratio(zip_checked, zipped), None, None, "")]
+    measured = [c for c in (*cases.values(), plain, both, zipped, zip_checked) if c.runs]
     targets.append(("peak RSS of the check's runs", max(c.peak_rss_kib() for c in measured) / 1024, "<=",
                     TARGETS["rss_mib"], " MiB"))
-    return [*cases.values(), plain, both], targets
+    return [*cases.values(), plain, both, zipped, zip_checked], targets
