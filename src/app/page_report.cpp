@@ -87,7 +87,10 @@ int writePage(platform::Console& console, const PageRequest& request, const scan
 
 std::string commandLineOf(int argc, const char* const* argv) {
     std::string line = "quilbex";
-    for (int i = 1; i < argc; ++i) line += " " + std::string(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        line += ' ';
+        line += argv[i];
+    }
     return line;
 }
 
