@@ -2,7 +2,8 @@
 
   from the page cache: quilbex -d and quilbex into a zip, each with and
     without -c (the read-back overlaps the export in a folder, follows the
-    flush in a zip); with --baseline BIN, quilbex -d of that binary (a build
+    flush in a zip), and (a figure) quilbex -d -c against what the disk
+    alone takes to write the bytes and read them back past the cache; with --baseline BIN, quilbex -d of that binary (a build
     from before the checksum list) against today's, which writes SHA256SUMS;
   behind the throttled card: quilbex -d -c -m against quilbex -d, and
     (a figure) quilbex into a zip with -c against without;
@@ -30,6 +31,18 @@ def export(quilbex, card, target, threads, *, options=(), log, label, fresh=()):
                  label=label)
 
 
+def copy_and_read_back(source, folder, *, log):
+    """cp of `source` into a fresh folder, sync, then the copy read back past
+    the cache: what the disk alone takes to take the bytes and give them
+    back, with no hash at all."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.mkdir(folder)
+    script = 'cp "$1" "$2/copy" && sync && dd if="$2/copy" iflag=direct bs=4M of=/dev/null status=none'
+    run = timed(["sh", "-c", script, "cp", source, folder], log_path=log, label="cp + sync + read back")
+    shutil.rmtree(folder)
+    return run
+
+
 def measure(bins, image, card_bytes, threads, args, rounds, work, log, say):
     """The cases for the table and the targets as (name, value, op, goal, unit)."""
     folder, mirror, archive = (os.path.join(work, name) for name in ("check-folder", "check-mirror", "check.zip"))
@@ -42,11 +55,14 @@ def measure(bins, image, card_bytes, threads, args, rounds, work, log, say):
     if args.baseline:
         runs["-d, baseline"] = (args.baseline, folder, ["-d"])
     cases = {name: Case(f"quilbex {name} T={threads}", "image", card_bytes) for name in runs}
-    say(f"check: {rounds} round(s) from the page cache of " + ", ".join(runs))
+    cases["cp + sync + read back"] = disk = Case("cp + sync + read back past the cache", "file",
+                                                 os.path.getsize(image))
+    say(f"check: {rounds} round(s) from the page cache of " + ", ".join(cases))
     for r in range(rounds):
         for name, (quilbex, target, options) in runs.items():
             cases[name].runs.append(export(quilbex, image, target, threads, options=options, log=log,
                                            label=f"quilbex {name}"))
+        disk.runs.append(copy_and_read_back(image, folder, log=log))
         say(f"  round {r + 1}: " + ", ".join(f"{n} {c.runs[-1].wall:.2f} s" for n, c in cases.items()))
     shutil.rmtree(folder, ignore_errors=True)
     for path in (archive, archive + ".sha256"):
@@ -88,6 +104,7 @@ def measure(bins, image, card_bytes, threads, args, rounds, work, log, say):
                         "<=", TARGETS["sums"], ""))
     targets += [("quilbex -d -c wall / quilbex -d wall", ratio(cases["-d -c"], cases["-d"]), "<=",
                  TARGETS["check"], ""),
+                ("quilbex -d -c wall / cp + sync + read back wall", ratio(cases["-d -c"], disk), None, None, ""),
                 ("quilbex zip -c wall / quilbex zip wall", ratio(cases["zip -c"], cases["zip"]), "<=",
                  TARGETS["check"], ""),
                 ("throttled quilbex -d -c -m wall / throttled -d wall", ratio(both, plain), "<=",
