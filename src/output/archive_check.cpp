@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "output/checksum_list.hpp"
+#include "output/hash_beside.hpp"
 #include "output/read_back.hpp"
 #include "platform/folder.hpp"
 #include "platform/read_ahead.hpp"
@@ -198,7 +199,7 @@ struct ArchiveReadBack::State {
 
     Comparison comparison;
     platform::ReadAhead file;
-    platform::Sha256 whole;
+    HashBeside whole;
     uint64_t position = 0;  // read so far
     platform::SystemError error;
     std::thread reader;
@@ -296,6 +297,7 @@ void ArchiveReadBack::readUpTo(State& state, uint64_t limit) {
         if (bytes.empty()) return;
         state.whole.add(bytes);
         state.comparison.take(bytes);
+        state.whole.wait();  // the buffer goes back to the file at the next read
         state.position += bytes.size();
     }
 }
@@ -306,7 +308,7 @@ CheckTally checkArchive(const WrittenArchive& archive) {
     for (const auto& entry : archive.entries) comparison->addEntry(entry);
     comparison->addEnd(archive.dataEnd, archive.end);
     platform::ReadAhead file;
-    platform::Sha256 whole;
+    HashBeside whole;
     auto error = file.open(archive.path);
     file.allow(UINT64_MAX);
     for (std::span<const std::byte> bytes{}; !error.any();) {
@@ -314,6 +316,7 @@ CheckTally checkArchive(const WrittenArchive& archive) {
         if (bytes.empty()) break;
         whole.add(bytes);
         comparison->take(bytes);
+        whole.wait();
         tally.bytesRead += bytes.size();
     }
     if (error.any()) {
