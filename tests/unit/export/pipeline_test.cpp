@@ -24,6 +24,7 @@
 #include "output/file_plan.hpp"
 #include "output/recording_name.hpp"
 #include "output/zip_destination.hpp"
+#include "platform/sha256.hpp"
 #include "scan/card_scan.hpp"
 #include "wav/wav_header.hpp"
 #include "memory_card.hpp"
@@ -210,6 +211,55 @@ TEST(ExportPipeline, CheckNamesTheBlocksWhoseFirstSectorReadsOtherwiseThanInTheS
     // As if the scan had read other bytes in the middle block of recording 1.
     *crcs[2] ^= 1;
     EXPECT_EQ(runExport(smallCard(), 2, dir.path("a.zip"), faults).blocksReadOtherwise, std::vector<int32_t>{2});
+}
+
+// Keeps each file's bytes as written, and the digest the pipeline hands it.
+class DigestRecorder final : public output::Destination {
+public:
+    bool takesDeflated() const override { return false; }
+    bool wantsDigest() const override { return true; }
+    bool beginFile(const output::FileHeading&) override {
+        files.emplace_back();
+        return true;
+    }
+    bool write(std::span<const std::byte> bytes) override {
+        files.back().first.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return true;
+    }
+    bool finishFile(const output::FileEnd& end) override {
+        files.back().second = end.digest;
+        return end.length == files.back().first.size();
+    }
+    bool close() override { return true; }
+    std::vector<std::string> failureLines() const override { return {}; }
+
+    std::vector<std::pair<std::string, platform::Sha256Digest>> files;
+};
+
+TEST(ExportPipeline, ADestinationThatWantsDigestsGetsTheSha256OfEachFilesBytes) {
+    output::PlanOptions pieces;
+    pieces.secondsPerFile = 1;
+    pieces.guano = true;
+    for (const output::PlanOptions& options : {output::PlanOptions{}, pieces}) {
+        for (int threads : {1, 3}) {
+            SCOPED_TRACE(std::to_string(options.secondsPerFile) + " s a file, " + std::to_string(threads) + " threads");
+            MergedConsole console;
+            const platform::DiagnosticLog log(console.console(), false);
+            card::CardDevice card(std::make_unique<testing::MemoryCard>(mixedCard()), log);
+            const output::FilePlan plan(mixedCard()->table, options);
+            DigestRecorder folder;
+            ExportRequest request{mixedCard()->table, card, folder, plan, true, false, threads, nullptr};
+            report::Progress progress = report::makeProgress(console.console(), plan, "folder", false, std::nullopt);
+            request.progress = &progress;
+            ASSERT_EQ(exportRecordings(request, console.console(), log).status, ExportStatus::completed);
+            ASSERT_EQ(folder.files.size(), plan.fileCount());
+            for (const auto& [bytes, digest] : folder.files) {
+                platform::Sha256 hash;
+                hash.add(std::as_bytes(std::span(bytes)));
+                EXPECT_EQ(digest, hash.finish()) << bytes.size() << " bytes";
+            }
+        }
+    }
 }
 
 TEST(ExportPipeline, ArchiveAndOutputAreTheSameForAnyThreadCount) {
