@@ -129,7 +129,9 @@ void compressChunks(BoundedQueue<Chunk*>& queue, deflate::DeflateMode mode, bool
 // compressors' place hashes the chunks in the order the reader cut them,
 // ahead of the writer by as many chunks as the pools hold: the hash, which
 // costs more than the write, then overlaps with the flushes and renames
-// between the files instead of adding to them.
+// between the files instead of adding to them. Unlike the compressors it
+// keeps its priority: it is the slowest stage of such an export, and the
+// reader's work beside it is short.
 void hashChunks(BoundedQueue<Chunk*>& queue) {
     platform::Sha256 hash;
     while (const auto chunk = queue.pop()) {
@@ -157,11 +159,11 @@ std::optional<WriterTask> nextTask(BoundedQueue<WriterTask>& queue, ProgressEven
 WriterOutcome runPipeline(const ExportRequest& request, ProgressEvents& progress, platform::Console& console,
                           const platform::DiagnosticLog& log) {
     const int compressors = std::clamp(request.threads, 1, maxCompressors);
+    const bool deflate = request.destination.takesDeflated();
+    const bool hash = !deflate && request.destination.wantsDigest();
     // Enough chunks for every compressor to have one in hand and one waiting,
     // and enough blocks for the reader to read one while the compressors
     // work through the chunks of the others.
-    const bool deflate = request.destination.takesDeflated();
-    const bool hash = !deflate && request.destination.wantsDigest();
     const auto chunkCount = static_cast<size_t>(2 * compressors + 2);
     const size_t blockCount = chunkCount / BlockCutter::chunksPerBlock + 1;
     BlockPool blocks(blockCount, request.card.raw().bufferAlignment());
