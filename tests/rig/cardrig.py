@@ -221,20 +221,22 @@ def _loop_attr(device: str, name: str) -> Optional[str]:
         return None
 
 
-def _is_released(device: str) -> bool:
-    # A device still held open (say a descriptor the body leaked) cannot be
-    # detached at once; losetup -d then marks it autoclear, and the kernel
-    # detaches it on the last close. That is as released as it can get.
-    return _loop_attr(device, "backing_file") is None or _loop_attr(device, "autoclear") == "1"
-
-
-def _detach(device: str) -> None:
-    for _ in range(50):
-        subprocess.run(["losetup", "-d", device], capture_output=True)
-        if _is_released(device):
-            return
-        time.sleep(0.05)
-    raise RuntimeError(f"could not detach {device}")
+def _detach(device: str, backing: Optional[str]) -> None:
+    # A device held open (by a descriptor the body leaked, or for a moment by
+    # the system probing it) is not detached at once: losetup -d marks it
+    # autoclear, and the kernel detaches it on the last close. A moment's
+    # holder is waited for; a leaked one leaves it as released as it can get.
+    # Once detached, the device may at once serve another test's file, so
+    # losetup -d runs again only while the device is ours and not marked.
+    deadline = time.monotonic() + 2.5
+    while _loop_attr(device, "backing_file") == backing:
+        marked = _loop_attr(device, "autoclear") == "1"
+        if time.monotonic() > deadline:
+            if marked:
+                return
+            raise RuntimeError(f"could not detach {device}")
+        if marked or subprocess.run(["losetup", "-d", device], capture_output=True).returncode != 0:
+            time.sleep(0.05)
 
 
 @contextlib.contextmanager
@@ -255,10 +257,11 @@ def loop_device(path, *, sector_size=512, read_only=True, direct_io=None) -> Ite
     if result.returncode != 0:
         raise RuntimeError(f"losetup failed: {result.stderr.strip()}")
     device = result.stdout.strip()
+    backing = _loop_attr(device, "backing_file")
     try:
         yield device
     finally:
-        _detach(device)
+        _detach(device, backing)
 
 
 def check_loop_alignment(sector_size: int, *, fail=(), short=None, eof_at=None) -> None:

@@ -68,8 +68,13 @@ def read_until_end(path, offset, end, chunk):
     return b"".join(pieces), counts
 
 
-def loop_is_attached(device):
-    return os.path.exists(f"/sys/block/{os.path.basename(device)}/loop/backing_file")
+def loop_backing(device):
+    """The file behind the loop device, or None once it is detached."""
+    try:
+        with open(f"/sys/block/{os.path.basename(device)}/loop/backing_file", encoding="utf-8") as name:
+            return name.read().strip()
+    except FileNotFoundError:
+        return None
 
 
 def is_mounted(path):
@@ -363,12 +368,12 @@ class CleanupTests(CardfsCase):
     def test_served_loop_card_cleans_up_when_body_raises(self):
         with self.assertRaises(KeyError):
             with cardrig.served_loop_card(self.image) as device:
-                self.assertTrue(loop_is_attached(device))
-                backing = f"/sys/block/{os.path.basename(device)}/loop/backing_file"
-                with open(backing, encoding="utf-8") as name:
-                    mountpoint = os.path.dirname(name.read().strip())
+                card = loop_backing(device)
+                self.assertIsNotNone(card)
+                mountpoint = os.path.dirname(card)
                 raise KeyError("body failed")
-        self.assertFalse(loop_is_attached(device))
+        # A test running beside this one may have taken the freed device for a card of its own.
+        self.assertNotEqual(loop_backing(device), card)
         self.assertFalse(is_mounted(mountpoint))
         self.assertEqual(processes_mentioning(mountpoint), [])
 
