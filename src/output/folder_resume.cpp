@@ -5,10 +5,10 @@
 
 #include "output/checksum_list.hpp"
 #include "output/folder_destination.hpp"
+#include "output/read_back.hpp"
 #include "platform/aligned_buffer.hpp"
 #include "platform/folder.hpp"
 #include "platform/output_file.hpp"
-#include "platform/read_ahead.hpp"
 #include "platform/read_back_file.hpp"
 
 namespace quilbex::output {
@@ -49,20 +49,9 @@ private:
 
 // The file's SHA-256 as the disk holds it, when it has exactly `size` bytes.
 std::optional<platform::Sha256Digest> hashOfFile(const std::string& path, uint64_t size) {
-    platform::ReadAhead file;
-    if (file.open(path).any()) return std::nullopt;
-    file.allow(UINT64_MAX);
-    platform::Sha256 hash;
-    uint64_t total = 0;
-    for (std::span<const std::byte> bytes{};;) {
-        if (file.next(bytes).any()) return std::nullopt;
-        if (bytes.empty()) break;
-        total += bytes.size();
-        if (total > size) return std::nullopt;
-        hash.add(bytes);
-    }
-    if (total != size) return std::nullopt;
-    return hash.finish();
+    const FileOnDisk found = hashOnDisk(path);
+    if (found.error.any() || found.length != size) return std::nullopt;
+    return found.digest;
 }
 
 std::string optionsText(const PlanOptions& options) {

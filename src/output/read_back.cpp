@@ -16,28 +16,34 @@ std::string unreadableText(const std::string& path, const std::string& reason) {
     return "Not identical on the disk: " + path + " (can't read it back" + (reason.empty() ? "" : ": " + reason) + ")";
 }
 
+FileOnDisk hashOnDisk(const std::string& path) {
+    FileOnDisk found;
+    platform::ReadAhead file;
+    platform::Sha256 hash;
+    found.error = file.open(path);
+    file.allow(UINT64_MAX);
+    for (std::span<const std::byte> bytes{}; !found.error.any();) {
+        found.error = file.next(bytes);
+        if (bytes.empty()) break;
+        hash.add(bytes);
+        found.length += bytes.size();
+    }
+    found.digest = hash.finish();
+    return found;
+}
+
 // A file that ends early or goes on differs from the byte where one of the
 // two ends; bytes that differ within the length are known only by the hash.
 void checkWrittenFile(const WrittenFile& file, CheckTally& tally) {
     ++tally.files;
-    platform::ReadAhead readBack;
-    platform::Sha256 hash;
-    uint64_t length = 0;
-    auto error = readBack.open(file.path);
-    readBack.allow(UINT64_MAX);
-    for (std::span<const std::byte> bytes{}; !error.any();) {
-        error = readBack.next(bytes);
-        if (bytes.empty()) break;
-        hash.add(bytes);
-        length += bytes.size();
-    }
-    tally.bytesRead += length;
+    const FileOnDisk found = hashOnDisk(file.path);
+    tally.bytesRead += found.length;
     const size_t before = tally.differing.size();
-    if (error.any())
-        tally.differing.push_back(unreadableText(file.path, platform::systemErrorLine(error)));
-    else if (length != file.length)
-        tally.differing.push_back(differsText(file.path, std::min(length, file.length)));
-    else if (hash.finish() != file.digest)
+    if (found.error.any())
+        tally.differing.push_back(unreadableText(file.path, platform::systemErrorLine(found.error)));
+    else if (found.length != file.length)
+        tally.differing.push_back(differsText(file.path, std::min(found.length, file.length)));
+    else if (found.digest != file.digest)
         tally.differing.push_back(differsText(file.path));
     if (tally.differing.size() != before) tally.differingNames.push_back(file.name);
 }

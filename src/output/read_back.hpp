@@ -15,6 +15,7 @@
 
 #include "output/check_tally.hpp"
 #include "platform/sha256.hpp"
+#include "platform/system_error.hpp"
 
 namespace quilbex::output {
 
@@ -32,6 +33,15 @@ struct WrittenFile {
 std::string differsText(const std::string& path, std::optional<uint64_t> firstDifference = std::nullopt);
 // The line for a file that could not be read back.
 std::string unreadableText(const std::string& path, const std::string& reason);
+
+// A file as the disk holds it, read past the cache: its length and SHA-256,
+// or the reason it could not be read to its end.
+struct FileOnDisk {
+    platform::SystemError error;
+    uint64_t length = 0;
+    platform::Sha256Digest digest{};
+};
+FileOnDisk hashOnDisk(const std::string& path);
 
 // Reads a written file back and compares it; adds what it found to `tally`.
 void checkWrittenFile(const WrittenFile& file, CheckTally& tally);
