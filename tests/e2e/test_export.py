@@ -209,9 +209,20 @@ class FlushTest(ExportTestCase):
                                 capture_output=True, timeout=300, env=without_leak_checks())
         self.assertEqual(result.returncode, 0, result.stderr)
         with open(log, encoding="utf-8", errors="replace") as f:
-            # Each call as it starts; a call another thread cut into goes on
-            # in a "<... resumed>" line, which this leaves out.
-            return re.findall(r"^\d+ +(\w+)\(([^,)]*)(.*)$", f.read(), re.M)
+            # Each call in the order it started; a call another thread cut
+            # into ends its line in "<unfinished ...>" and goes on in a
+            # "<... NAME resumed>" line, which completes it.
+            calls, cut = [], {}
+            for pid, text in re.findall(r"^(\d+) +(.*)$", f.read(), re.M):
+                if resumed := re.match(r"<\.\.\. \w+ resumed>(.*)", text):
+                    if pid in cut:
+                        calls[cut.pop(pid)] += resumed[1]
+                    continue
+                if text.endswith(" <unfinished ...>"):
+                    cut[pid] = len(calls)
+                    text = text.removesuffix(" <unfinished ...>")
+                calls.append(text)
+            return [call.groups() for text in calls if (call := re.match(r"(\w+)\(([^,)]*)(.*)$", text, re.S))]
 
     @staticmethod
     def opened(calls, path, after=0):
